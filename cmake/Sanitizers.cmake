@@ -1,0 +1,10 @@
+# ORBEL_SANITIZE=address also turns on undefined; thread stands alone.
+if(ORBEL_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ORBEL_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT ORBEL_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "ORBEL_SANITIZE must be address, thread or empty")
+endif()

@@ -1,0 +1,11 @@
+#pragma once
+#include <cstdint>
+
+namespace platform {
+
+// Milliseconds since an arbitrary start, wrapping at 2^32 like GetTickCount.
+uint32_t tickCountMs();
+
+void sleepMs(uint32_t ms);
+
+}  // namespace platform
