@@ -16,11 +16,13 @@ uint32_t returnsAtOnce(void* arg) {
     return 0;
 }
 
-// Lives for the process: a thread given up by join may still wait on it.
-platform::Event g_release;
+// Never destroyed: a thread given up by join may still use them.
+platform::Event& g_release = *new platform::Event;
+platform::Event& g_finished = *new platform::Event;
 
 uint32_t waitsForRelease(void*) {
     g_release.wait(platform::Event::kInfinite);
+    g_finished.set();
     return 0;
 }
 
@@ -41,7 +43,8 @@ TEST(Thread, JoinGivesUpAfterTheLimitAndSaysSo) {
     const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(said.find("thread 'stuck' did not end within 20 ms"), std::string::npos) << said;
     EXPECT_FALSE(thread.attached());
-    g_release.set();  // let the given-up thread finish
+    g_release.set();  // let the given-up thread finish before the test ends
+    EXPECT_TRUE(g_finished.wait(5000));
 }
 
 TEST(Thread, SecondStartWhileAttachedIsRefused) {
