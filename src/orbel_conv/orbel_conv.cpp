@@ -1,0 +1,63 @@
+#include "orbel_conv/orbel_conv.h"
+
+#include <mutex>
+
+#include "orbel_conv/orbel_trace.h"
+#include "orbel_pkghandler/orbel_pkghandler.h"
+
+namespace {
+constexpr uint32_t kBufferCapacity = 512;
+}
+
+ORBEL_Conv* ORBEL_Conv::getInstance() {
+    static ORBEL_Conv converter;
+    static std::once_flag created;
+    std::call_once(created, [] {
+        converter.inBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
+        converter.outBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
+        ORBEL_PkgHandler::fillCommandTable();
+        converter.state.store(kIdle, std::memory_order_release);
+    });
+    return &converter;
+}
+
+void ORBEL_Conv::setState(State newState, const char* traceName) {
+    ORBEL_Trace("%s(): ++\n", traceName);
+    state.store(newState, std::memory_order_release);
+    ORBEL_Trace("%s(): --\n", traceName);
+}
+
+void ORBEL_Conv::setBusy() { setState(kBusy, "ORBEL_Conv::setBusy"); }
+void ORBEL_Conv::setIdle() { setState(kIdle, "ORBEL_Conv::setIdle"); }
+void ORBEL_Conv::setError() { setState(kError, "ORBEL_Conv::setError"); }
+
+bool ORBEL_Conv::startRequest(int32_t command, uint32_t address, uint8_t length, uint8_t stateByte) {
+    if (isBusy()) return false;
+    currentCommand = command;
+    currentAddress = address;
+    currentLength = length;
+    currentStateByte = stateByte;
+    return true;
+}
+
+uint8_t ORBEL_Conv::getCurrentAddrLow() const {
+    const uint8_t low = static_cast<uint8_t>(currentAddress & 0xFFu);
+    ORBEL_Trace("%s(): current addr low: 0x%02x\n", "ORBEL_Conv::getCurrentAddrLow", low);
+    return low;
+}
+
+uint8_t ORBEL_Conv::getCurrentAddrHigh() const {
+    const uint8_t high = static_cast<uint8_t>((currentAddress >> 8) & 0xFFu);
+    ORBEL_Trace("%s(): current addr high: 0x%02x\n", "ORBEL_Conv::getCurrentAddrHigh", high);
+    return high;
+}
+
+void ORBEL_Conv::setPendingCommand(uint8_t modeCode, uint8_t value) {
+    pendingCommand[0] = modeCode;
+    pendingCommand[1] = value;
+}
+
+void ORBEL_Conv::getPendingCommand(uint8_t* modeCode, uint8_t* value) const {
+    *modeCode = pendingCommand[0];
+    *value = pendingCommand[1];
+}

@@ -1,0 +1,56 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "machine/orbel_machine.h"
+#include "orbel_conv/orbel_convbuffer.h"
+
+// The process-wide converter: the two byte buffers between host and package handler, the
+// converter state and the legacy request being served. Created on first use, lives until the
+// library is unloaded.
+class ORBEL_Conv : public ORBEL_Machine {
+public:
+    enum State : int32_t { kIdle = 0, kBusy = 1, kError = 2 };
+
+    static ORBEL_Conv* getInstance();
+
+    ORBEL_ConvBuffer* getInBuffer() { return inBuffer.get(); }
+    ORBEL_ConvBuffer* getOutBuffer() { return outBuffer.get(); }
+
+    void setBusy();
+    void setIdle();
+    void setError();
+    bool isBusy() const { return state.load(std::memory_order_acquire) == kBusy; }
+    bool isError() const { return state.load(std::memory_order_acquire) == kError; }
+    int32_t getState() const { return state.load(std::memory_order_acquire); }
+
+    // Stores the request being served; refused while a machine request is under way.
+    bool startRequest(int32_t command, uint32_t address, uint8_t length, uint8_t stateByte);
+    int32_t getCurrentCommand() const { return currentCommand; }
+    uint32_t getCurrentAddress() const { return currentAddress; }
+    uint8_t getCurrentLength() const { return currentLength; }
+    uint8_t getCurrentStateByte() const { return currentStateByte; }
+    uint8_t getCurrentAddrLow() const;
+    uint8_t getCurrentAddrHigh() const;
+
+    void setPendingCommand(uint8_t modeCode, uint8_t value);
+    void getPendingCommand(uint8_t* modeCode, uint8_t* value) const;
+
+private:
+    ORBEL_Conv() = default;
+    void setState(State newState, const char* traceName);
+
+    std::unique_ptr<ORBEL_ConvBuffer> inBuffer;
+    std::unique_ptr<ORBEL_ConvBuffer> outBuffer;
+    std::atomic<int32_t> state{kIdle};
+    int32_t currentCommand = 0;
+    uint32_t currentAddress = 0;
+    uint8_t currentStateByte = 0;
+    uint8_t currentLength = 0;
+    uint8_t pendingCommand[2] = {0, 0};
+};
+
+// The COM port number parsed by ORBEL_DllInit (0 until a port name matched); the machine link
+// names its CAN bus after it.
+int32_t ORBEL_GetComPortNumber();

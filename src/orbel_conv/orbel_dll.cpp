@@ -1,0 +1,144 @@
+#include "orbel_conv/orbel_dll.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "orbel_conv/orbel_conv.h"
+#include "orbel_conv/orbel_trace.h"
+#include "orbel_pkghandler/orbel_pkghandler.h"
+
+namespace {
+
+// Written by the host's thread; atomics so that a host calling from several threads stays sound.
+std::atomic<int32_t> initialised{0};
+std::atomic<int32_t> comPortNumber{0};
+
+// Strings from the host may carry an at sign and anything after it: cut them there, in place.
+void cutAtAtSign(char* text) {
+    if (text == nullptr) return;
+    if (char* at = std::strchr(text, '@')) *at = '\0';
+}
+
+int32_t leave(const char* name, int32_t result) {
+    ORBEL_Trace("%s(): -- (ret: 0x%02x)\n", name, static_cast<unsigned>(result));
+    return result;
+}
+
+int32_t notAvailable(const char* name, const char* what) {
+    ORBEL_Trace("%s(): %s not available in this build\n", name, what);
+    return ORBEL_FAILURE;
+}
+
+}  // namespace
+
+int32_t ORBEL_GetComPortNumber() { return comPortNumber.load(); }
+
+extern "C" {
+
+int32_t ORBEL_STDCALL ORBEL_DllInit(char* portName) {
+    const char* const name = "ORBEL_DllInit";
+    ORBEL_Trace("%s(): ++\n", name);
+    int32_t expected = 0;
+    if (!initialised.compare_exchange_strong(expected, 1)) return leave(name, ORBEL_ALREADY_INITIALISED);
+
+    ORBEL_Trace("%s(): load orbel_dll version: %d.02%d.%d\n", name, 0, 3, 0);
+    cutAtAtSign(portName);
+    int port = 0;
+    if (portName != nullptr && std::sscanf(portName, "\\\\.\\COM%d", &port) == 1) comPortNumber.store(port);
+    ORBEL_Trace("%s(): found com port %d\n", name, comPortNumber.load());
+    return leave(name, ORBEL_OK);
+}
+
+int32_t ORBEL_STDCALL ORBEL_DllDeInit() {
+    const char* const name = "ORBEL_DllDeInit";
+    ORBEL_Trace("%s(): ++\n", name);
+    int32_t expected = 1;
+    if (!initialised.compare_exchange_strong(expected, 0)) return leave(name, ORBEL_NOT_INITIALISED);
+    return leave(name, ORBEL_OK);
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvWriteData(uint32_t length, uint8_t* data) {
+    const char* const name = "ORBEL_ConvWriteData";
+    ORBEL_Trace("%s(): ++\n", name);
+    if (!initialised.load()) return leave(name, ORBEL_NOT_INITIALISED);
+    if (data == nullptr && length > 0) return leave(name, ORBEL_FAILURE);
+
+    ORBEL_Conv* converter = ORBEL_Conv::getInstance();
+    converter->getInBuffer()->writeBytes(length, data);
+    for (uint32_t i = 0; i < length; ++i) ORBEL_Trace("%s(): 0x%02x\n", name, data[i]);
+
+    int32_t result = ORBEL_FAILURE;
+    if (converter->getInBuffer()->getByteCount() > 2)
+        result = ORBEL_PkgHandler::handlePackage(converter, converter->getInBuffer(), converter->getOutBuffer());
+    return leave(name, result);
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvGetByteCount(int32_t* count) {
+    if (!initialised.load()) return ORBEL_NOT_INITIALISED;
+    if (count == nullptr) return ORBEL_FAILURE;
+    *count = static_cast<int32_t>(ORBEL_Conv::getInstance()->getOutBuffer()->getByteCount());
+    ORBEL_Trace("%s(): 0x%04x\n", "ORBEL_ConvGetByteCount", static_cast<unsigned>(*count));
+    return ORBEL_OK;
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvReadData(uint8_t* byte) {
+    if (!initialised.load()) return ORBEL_NOT_INITIALISED;
+    if (byte == nullptr) return ORBEL_FAILURE;
+    if (!ORBEL_Conv::getInstance()->getOutBuffer()->popByte(byte)) return ORBEL_NO_DATA;
+    ORBEL_Trace("%s(): 0x%02x\n", "ORBEL_ConvReadData", *byte);
+    return ORBEL_OK;
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvAddParameterDescription(char* path, int32_t) {
+    cutAtAtSign(path);
+    return notAvailable("ORBEL_ConvAddParameterDescription", "parameter handler");
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvClearParameterList() {
+    return notAvailable("ORBEL_ConvClearParameterList", "parameter handler");
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvBuildBlockDownloadBinary(char* directoryPath, char* outputFileName) {
+    cutAtAtSign(directoryPath);
+    cutAtAtSign(outputFileName);
+    return notAvailable("ORBEL_ConvBuildBlockDownloadBinary", "block download handler");
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvStartBlockDownloadFile(char* path, int32_t) {
+    cutAtAtSign(path);
+    return notAvailable("callORBEL_ConvStartBlockDownloadFile", "block download handler");
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvStartFirmwareDownload(char* path) {
+    cutAtAtSign(path);
+    return notAvailable("callORBEL_ConvStartFirmwareDownload", "block download handler");
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvGetBlockDownloadProgress(void*) {
+    return notAvailable("callORBEL_ConvGetBlockDownloadProgress", "block download handler");
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvGetFirmwareDownloadProgress(void*) {
+    return notAvailable("callORBEL_ConvGetFirmwareDownloadProgress", "block download handler");
+}
+
+int32_t ORBEL_STDCALL ORBEL_ConvGetSWRevision(uint32_t bufferLength, uint8_t* buffer) {
+    const char* const name = "callORBEL_ConvGetSWRevision";
+    ORBEL_Conv* converter = ORBEL_Conv::getInstance();
+    if (!converter->isConnected()) {
+        ORBEL_Trace("%s(): no machine connected\n", name);
+        return ORBEL_FAILURE;
+    }
+    if (bufferLength < 3 || buffer == nullptr) {
+        ORBEL_Trace("%s(): unable to store software revision - buffer length invalid!\n", name);
+        return ORBEL_FAILURE;
+    }
+    const uint8_t* version = converter->getSwVersion();  // patch, minor, major
+    buffer[0] = version[2];
+    buffer[1] = version[1];
+    buffer[2] = version[0];
+    return ORBEL_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,6 @@
+#include "orbel_pkghandler/orbel_clbhandlers.h"
+
+// The machine link behind these commands is not in this build yet: each answers "failed".
+
+int32_t ORBEL_ClbReadBlock(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) { return ORBEL_ClbNotAvailable("ORBEL_ClbReadBlock", out); }
+int32_t ORBEL_ClbReadBlockAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) { return ORBEL_ClbNotAvailable("ORBEL_ClbReadBlockAnswer", out); }

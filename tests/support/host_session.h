@@ -1,0 +1,35 @@
+#pragma once
+// Drives the converter's exports the way the legacy host does: write a package, then read the
+// whole answer.
+#include <cstdint>
+#include <vector>
+
+#include "orbel_conv/orbel_dll.h"
+
+namespace orbeltest {
+
+struct Exchange {
+    int32_t result = -1;
+    std::vector<uint8_t> answer;
+};
+
+inline std::vector<uint8_t> readAnswer() {
+    std::vector<uint8_t> answer;
+    int32_t count = 0;
+    if (ORBEL_ConvGetByteCount(&count) != ORBEL_OK) return answer;
+    for (int32_t i = 0; i < count; ++i) {
+        uint8_t byte = 0;
+        if (ORBEL_ConvReadData(&byte) != ORBEL_OK) break;
+        answer.push_back(byte);
+    }
+    return answer;
+}
+
+inline Exchange exchange(std::vector<uint8_t> package) {
+    Exchange e;
+    e.result = ORBEL_ConvWriteData(static_cast<uint32_t>(package.size()), package.data());
+    e.answer = readAnswer();
+    return e;
+}
+
+}  // namespace orbeltest
