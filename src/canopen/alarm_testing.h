@@ -16,5 +16,7 @@ void runAlarmWakeup();
 uint32_t programmedWakeup();
 // The time from the last wake-up to the next due alarm, as the service reckons it.
 uint32_t totalSleepTime();
+// The highest slot the arming scan covers (-1: none).
+int highestUsedSlot();
 
 }  // namespace canopen::testing
