@@ -1,0 +1,83 @@
+#pragma once
+// A client of either kind on a virtual bus of the test driver, with the machine scripted by
+// a MachineNode and the stack's clock in the test's hands.
+#include "machine_node.h"
+
+#include "commdiag/commdiag_factory.h"
+#include "commdiag/iclient.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace CommDiag::test {
+
+// What the callbacks reported, in order; they run on library and stack threads.
+struct Completion {
+    int result;
+    int valueType;
+    unsigned subIndex;
+    void* data;
+    unsigned size;
+};
+
+class Callbacks {
+public:
+    static Callbacks& instance();
+    void reset();
+
+    static void connection(int result);
+    static void close(int result);
+    static void element(int result, int valueType, unsigned char subIndex, void* value);
+    static void domain(int result, int valueType, unsigned char subIndex, void* record, unsigned size);
+    static void number(int result, int valueType, unsigned char* value);
+
+    std::vector<int> connections();
+    std::vector<int> closes();
+    std::vector<Completion> requests();
+    size_t connectionCount();
+    size_t requestCount();
+
+private:
+    std::mutex mutex_;
+    std::vector<int> connections_;
+    std::vector<int> closes_;
+    std::vector<Completion> requests_;
+};
+
+// The stack's clock while a test runs; advance() moves it and fires what falls due.
+struct FakeClock {
+    static std::atomic<uint32_t> now;
+    static uint32_t read() { return now.load(); }
+    static void advance(uint32_t ms);
+};
+
+class ClientFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the client, runs Init and waits for the local node's boot-up frame.
+    void createClient(bool sm = true);
+    // Runs StartConnection against the machine until the connection callback has come;
+    // the callback's result.
+    int connect(int timeoutMs = 10000);
+    // Serves the machine until `count` request callbacks have come.
+    bool awaitRequests(size_t count, unsigned timeoutMs = 5000);
+    // The SDO frames the local node sent to the machine, from position `from` on.
+    std::vector<CanMessage> sdoRequests(size_t from = 0) const;
+    std::string captureStdout(const std::function<void()>& action);
+
+    TestBus bus;
+    MachineNode machine{bus};
+    CommDiagFactory factory;
+    IClient* client = nullptr;
+    Callbacks& callbacks = Callbacks::instance();
+};
+
+}  // namespace CommDiag::test
