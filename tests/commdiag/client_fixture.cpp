@@ -97,6 +97,7 @@ void ClientFixture::SetUp() {
 void ClientFixture::TearDown() {
     factory.DestroyClient();
     CommDiag::testing::setPollWait(nullptr);
+    pollingMachine = nullptr;
     canopen::testing::setTickSource(nullptr);
     log::setLevel(0);
 }
@@ -114,10 +115,31 @@ void ClientFixture::createClient(bool sm) {
     })) << "the local node did not boot";
 }
 
-int ClientFixture::connect(int timeoutMs) {
+std::atomic<MachineNode*> ClientFixture::pollingMachine{nullptr};
+std::atomic<int> ClientFixture::polls{0};
+
+namespace {
+void machinePoll(uint32_t ms) {
+    ++ClientFixture::polls;
+    if (MachineNode* machine = ClientFixture::pollingMachine.load()) machine->serveSent();
+    FakeClock::advance(ms);
+}
+}  // namespace
+
+void ClientFixture::usePollSeam() {
+    polls = 0;
+    pollingMachine = &machine;
+    CommDiag::testing::setPollWait(machinePoll);
+}
+
+int ClientFixture::connectByPolls(int timeoutMs, unsigned char tcu, unsigned char sm) {
+    pollingMachine = &machine;
     const size_t before = callbacks.connectionCount();
-    EXPECT_EQ(client->StartConnection(2, 1, timeoutMs, Callbacks::connection), 0);
-    EXPECT_TRUE(machine.serve([&] { return callbacks.connectionCount() > before; }, 15000));
+    EXPECT_EQ(client->StartConnection(tcu, sm, timeoutMs, Callbacks::connection), RESULT_OK);
+    EXPECT_TRUE(waitUntil([&] { return callbacks.connectionCount() > before; }));
+    // The procedure's thread polls no more once it has called back.
+    pollingMachine = nullptr;
+    machine.serveSent();
     auto results = callbacks.connections();
     return results.size() > before ? results[before] : -1;
 }

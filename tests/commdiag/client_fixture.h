@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -57,16 +59,34 @@ struct FakeClock {
     static void advance(uint32_t ms);
 };
 
+template <typename Predicate>
+bool waitUntil(Predicate done, int timeoutMs = 5000) {
+    for (int waited = 0; waited < timeoutMs; waited += 2) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+}
+
 class ClientFixture : public ::testing::Test {
+public:
+    // The machine the procedures' polls serve (null: none), and the polls so far.
+    static std::atomic<MachineNode*> pollingMachine;
+    static std::atomic<int> polls;
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
     // Creates the client, runs Init and waits for the local node's boot-up frame.
     void createClient(bool sm = true);
-    // Runs StartConnection against the machine until the connection callback has come;
-    // the callback's result.
-    int connect(int timeoutMs = 10000);
+    // From here the procedures' polls let the machine answer what was sent and move the
+    // stack's clock on by the poll period: budgets of seconds pass without sleeping, and
+    // every run takes the same course.
+    void usePollSeam();
+    // Starts a connection and waits for its callback, the machine answering from the polls;
+    // the callback's result. Afterwards the test serves the machine again.
+    int connectByPolls(int timeoutMs = 10000, unsigned char tcu = 2, unsigned char sm = 1);
     // Serves the machine until `count` request callbacks have come.
     bool awaitRequests(size_t count, unsigned timeoutMs = 5000);
     // The SDO frames the local node sent to the machine, from position `from` on.

@@ -14,22 +14,11 @@
 
 #include <gmock/gmock.h>
 
-#include <chrono>
-#include <thread>
 
 namespace CommDiag::test {
 namespace {
 
 using ::testing::HasSubstr;
-
-std::atomic<MachineNode*> g_machine{nullptr};
-std::atomic<int> g_polls{0};
-
-void machinePoll(uint32_t ms) {
-    ++g_polls;
-    if (MachineNode* machine = g_machine.load()) machine->serveSent();
-    FakeClock::advance(ms);
-}
 
 // True when every line appears in `text`, in this order.
 bool linesInOrder(const std::string& text, std::initializer_list<const char*> lines) {
@@ -48,43 +37,11 @@ int occurrences(const std::string& text, const std::string& line) {
     return count;
 }
 
-template <typename Predicate>
-bool waitUntil(Predicate done, int timeoutMs = 5000) {
-    for (int waited = 0; waited < timeoutMs; waited += 2) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return done();
-}
-
 class Connection : public ClientFixture {
 protected:
     void SetUp() override {
         ClientFixture::SetUp();
-        g_polls = 0;
-        g_machine = &machine;
-        CommDiag::testing::setPollWait(machinePoll);
-    }
-    void TearDown() override {
-        ClientFixture::TearDown();
-        g_machine = nullptr;
-    }
-
-    // Starts the procedure and waits for its callback; the machine answers from the polls.
-    int connectByPolls(int timeoutMs = 10000, unsigned char tcu = 2, unsigned char sm = 1) {
-        const size_t before = callbacks.connectionCount();
-        EXPECT_EQ(client->StartConnection(tcu, sm, timeoutMs, Callbacks::connection), RESULT_OK);
-        EXPECT_TRUE(waitUntil([&] { return callbacks.connectionCount() > before; }));
-        // The thread ends right after its callback; from here the test serves the machine.
-        while (true) {
-            auto results = callbacks.connections();
-            if (results.size() > before) {
-                g_machine = nullptr;
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                machine.serveSent();
-                return results[before];
-            }
-        }
+        usePollSeam();
     }
 
     uint32_t localState() {
@@ -143,7 +100,7 @@ TEST_F(Connection, MachineNeverOperationalTimesOutAndRepeatsTheStartEveryFifthPo
     createClient();
     machine.becomesOperational = false;
     std::string out = captureStdout([&] { EXPECT_EQ(connectByPolls(10000), RESULT_TIMEOUT); });
-    EXPECT_EQ(g_polls.load(), 200);
+    EXPECT_EQ(polls.load(), 200);
     EXPECT_EQ(machine.nmtCommands(0x01, 10), 1 + 200 / 5);
     EXPECT_EQ(machine.nmtCommands(0x02, 2), 0) << "nothing after the failed start";
     EXPECT_EQ(occurrences(out, "Starting node timed out\n"), 1);
@@ -225,7 +182,7 @@ TEST_F(Connection, CloseConnectionStopsTheLocalNode) {
     EXPECT_EQ(client->CloseConnection(nullptr), RESULT_NOT_READY);
 
     // And the client connects again.
-    g_machine = &machine;
+    pollingMachine = &machine;
     EXPECT_EQ(connectByPolls(), RESULT_OK);
 }
 
@@ -244,9 +201,7 @@ TEST_F(Connection, CloseConnectionIsRefusedWhileARequestRuns) {
 class ConnectionAbort : public Connection {
 protected:
     void SetUp() override {
-        Connection::SetUp();
-        CommDiag::testing::setPollWait(nullptr);
-        g_machine = nullptr;
+        ClientFixture::SetUp();
         machine.becomesOperational = false;
     }
     void startHangingAttempt() {
@@ -294,7 +249,7 @@ TEST_F(Connection, DestroyingTheClientDuringARequestCallsNothingBack) {
     // The library is free for the next client.
     machine.silent.clear();
     createClient();
-    g_machine = &machine;
+    pollingMachine = &machine;
     EXPECT_EQ(connectByPolls(), RESULT_OK);
     EXPECT_EQ(probeRequest(), RESULT_OK);
     EXPECT_TRUE(awaitRequests(1));
@@ -320,7 +275,7 @@ TEST_F(Connection, TcuWithoutSmStartsTheMachineItself) {
     EXPECT_TRUE(linesInOrder(out, {"Probing for active SM", "No active SM detected, continuing",
                                    "Switching node to Operational", "Starting node", "Connection operational"}))
         << out;
-    EXPECT_EQ(g_polls.load(), 750 / 50 + 1) << "the probe polls 750 ms, the start one poll";
+    EXPECT_EQ(polls.load(), 750 / 50 + 1) << "the probe polls 750 ms, the start one poll";
     EXPECT_EQ(machine.nmtCommands(0x01, 10), 1);
     EXPECT_EQ(machine.nmtCommands(0x02, 2), 0);
     EXPECT_TRUE(sdoRequests().empty()) << "the TCU kind configures nothing on the machine";
