@@ -1,0 +1,40 @@
+#pragma once
+// The SDO engine: client transfers to remote nodes and the server of the local dictionary,
+// over the node's single line. No function takes the stack lock itself; callers outside the
+// stack's threads hold it around each call.
+#include "can_message.h"
+#include "sdo_line.h"
+
+#include <cstdint>
+
+namespace canopen {
+
+struct NodeData;
+
+// Starts an upload of the remote object; 0, 0xFE (no client channel for the node) or 0xFF
+// (line busy, node not in a state that may send, or send failed).
+uint8_t readNetworkDictCallback(NodeData* node, uint8_t nodeId, uint16_t index, uint8_t subIndex, uint8_t dataType,
+                                SdoCallback callback, bool useBlockMode);
+// Starts a download of `count` bytes, copied from `data` at the call; no completion callback.
+uint8_t writeNetworkDict(NodeData* node, uint8_t nodeId, uint16_t index, uint8_t subIndex, uint32_t count,
+                         uint8_t dataType, const void* data, bool useBlockMode);
+uint8_t writeNetworkDictWithCallback(NodeData* node, uint8_t nodeId, uint16_t index, uint8_t subIndex, uint32_t count,
+                                     uint8_t dataType, const void* data, SdoCallback callback, bool useBlockMode);
+// Line state or result code; on 0x01 the data is copied out and the line freed.
+uint8_t getReadResultNetworkDict(NodeData* node, uint8_t nodeId, void* destination, uint32_t* size,
+                                 uint32_t* abortCode);
+uint8_t getWriteResultNetworkDict(NodeData* node, uint8_t nodeId, uint32_t* abortCode);
+// 0 when a line of that channel and role was in use and is now free; 0xFF when none; 0x85
+// when no client channel serves the node.
+uint8_t resetSdoClientLine(NodeData* node, uint8_t nodeId, uint8_t role);
+// Writes count - offset of the line (0 while the count is unknown) for progress display.
+uint8_t getSdoRemaining(NodeData* node, uint8_t line, uint32_t* remaining);
+
+// Hooks of the engine into the rest of the stack.
+// An SDO frame (0x580..0x67F) received while the node's SDO service is on; stack lock held.
+void handleSdoFrame(NodeData* node, const CanMessage* message);
+// Frees the line: cancels its alarm, clears every field, releases the heap buffer. The node
+// state machine calls it when the SDO service goes off.
+void freeSdoLine(NodeData* node);
+
+}  // namespace canopen

@@ -1,0 +1,65 @@
+#pragma once
+// The node's single SDO transfer line, shared by the client and the server role: at any
+// moment the node runs at most one SDO transfer.
+#include "alarm.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace canopen {
+
+struct NodeData;
+
+constexpr uint32_t kSdoLineInlineSize = 0x100000;  // transfers up to this size never touch the heap
+
+// Completion of a client request, called on a stack thread with the stack lock held.
+using SdoCallback = void (*)(NodeData* node, uint8_t nodeId);
+
+// Line roles.
+enum SdoRole : uint8_t { kSdoRoleNone = 0, kSdoRoleServer = 1, kSdoRoleClient = 2 };
+
+// Line states; the result functions return them too.
+enum SdoLineState : uint8_t {
+    kSdoFree = 0x00,
+    kSdoFinished = 0x01,
+    kSdoDownloadInProgress = 0x02,
+    kSdoUploadInProgress = 0x03,
+    kSdoBlockDownloadInProgress = 0x04,
+    kSdoBlockUploadInProgress = 0x05,
+    kSdoAbortedByPeer = 0x80,
+    kSdoAbortedLocally = 0x85,
+};
+
+// Results of the client API besides the line states.
+constexpr uint8_t kSdoStarted = 0x00;
+constexpr uint8_t kSdoBufferTooSmall = 0x8A;
+constexpr uint8_t kSdoNoChannel = 0xFE;
+constexpr uint8_t kSdoBusy = 0xFF;
+
+struct SdoLine {
+    uint8_t channel = 0;  // client: channel n (row 0x1280 + n); server: 0
+    uint8_t role = kSdoRoleNone;
+    uint8_t state = kSdoFree;
+    uint8_t toggle = 0;  // expected toggle bit of the next segment
+    uint32_t abortCode = 0;
+    uint16_t index = 0;
+    uint8_t subIndex = 0;
+    uint32_t count = 0;   // total data bytes, 0 while unknown
+    uint32_t offset = 0;  // bytes transferred so far
+    uint8_t data[kSdoLineInlineSize]{};
+    std::unique_ptr<uint8_t[]> heapBuffer;  // replaces data for transfers above the inline size
+    uint32_t heapSize = 0;
+    // Block transfer.
+    uint8_t peerCrc = 0;            // peer supports CRC (stored, never acted on)
+    uint8_t blockSize = 0;          // segments per block
+    uint8_t ackSequence = 0;        // last sequence number acknowledged / received in order
+    uint32_t objectSize = 0;        // size indicated for the block transfer
+    uint32_t lastBlockOffset = 0;   // offset at the start of the current block
+    uint8_t sequence = 0;           // current sequence number within the block
+    uint8_t endDataCount = 0;       // bytes unused in the last segment
+    uint8_t dataType = 0;           // kept for the caller
+    AlarmHandle alarm = NO_ALARM;   // time-out
+    SdoCallback callback = nullptr;
+};
+
+}  // namespace canopen
