@@ -88,8 +88,15 @@ TEST_F(BadInputTest, SectionDataBeyondTheFile) {
   for (std::uint32_t offset : {static_cast<std::uint32_t>(file.bytes.size() - 3), 0xFFFFFFFFu, 0x7FFFFFFFu}) {
     Bytes bytes = file.bytes;
     put32(bytes, file.sectionHeaderOffset + field::kSectionDataOffset, offset);
-    expectRefused(bytes, kNoImage, "Section 0: raw data reaches beyond");
+    expectRefused(bytes, kNoImage, "Section 1: raw data reaches beyond");
   }
+  // A size inside the range that claims more words than the file holds.
+  Bytes bytes = file.bytes;
+  put32(bytes, file.sectionHeaderOffset + field::kSectionSize, 0x8000);
+  expectRefused(bytes, kNoImage, "Section 1: raw data reaches beyond");
+  bytes = file.bytes;
+  put32(bytes, file.sectionHeaderOffset + field::kSectionHeaderSize + field::kSectionSize, 0xC00);
+  expectRefused(bytes, kNoImage, "Section 2: raw data reaches beyond");
 }
 
 TEST_F(BadInputTest, HugeSectionSizesAreNeverTakenIntoAnImage) {

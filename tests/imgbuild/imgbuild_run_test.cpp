@@ -40,12 +40,6 @@ TEST_F(ImgbuildTest, FurtherArgumentsAreIgnored) {
   EXPECT_EQ(output, flashMessage(path("fw.hex"), "3F0000", "3F001F"));
 }
 
-TEST_F(ImgbuildTest, HelpListsTheExitStatuses) {
-  EXPECT_EQ(runArgs({"--help"}), 0);
-  for (const char* line : {"  6  two sections overlap", "  7  no image"})
-    EXPECT_NE(output.find(line), std::string::npos) << line;
-}
-
 TEST_F(ImgbuildTest, UnknownTargetIsWrongMagicAndWritesNothing) {
   CoffSpec spec;
   spec.targetId = 0x0093;
@@ -265,13 +259,6 @@ TEST_F(ImgbuildTest, OutputNameIsCutAtTheFirstPointOfTheFileName) {
   EXPECT_EQ(runSpec(spec, "build.v2/fw.v2.out"), 0);
   EXPECT_EQ(output, flashMessage(path("build.v2/fw.hex"), "3F0000", "3F001F"));
   EXPECT_EQ(readFile("build.v2/fw.hex"), ExpectedImage(32).at(0, {0x1111}).bytes);
-}
-
-TEST_F(ImgbuildTest, OutputNameWithoutPointGetsHexAppended) {
-  CoffSpec spec;
-  spec.sections.push_back({0x3F0000, {0x1111}});
-  EXPECT_EQ(runSpec(spec, "firmware"), 0);
-  EXPECT_TRUE(readFile("firmware.hex").has_value());
 }
 
 TEST_F(ImgbuildTest, ExistingHexFileIsReplaced) {

@@ -6,10 +6,12 @@
 namespace imgbuild {
 
 std::unique_ptr<FileSource> FileSource::open(const std::string& path) {
-  // A directory opens as a stream on some systems and then fails every read;
-  // to the user it is as missing as an absent file.
+#ifndef _WIN32
+  // POSIX opens a folder as a stream that then fails every read; to the user it is
+  // as missing as an absent file. Windows refuses to open it in the first place.
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return nullptr;
+#endif
 
   std::ifstream stream(path, std::ios::binary);
   if (!stream) return nullptr;

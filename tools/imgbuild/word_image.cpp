@@ -12,7 +12,7 @@ constexpr std::size_t kWriteBlockWords = 32;
 constexpr std::uint16_t kErased = 0xFFFF;
 
 struct TakenSection {
-  std::uint32_t index;
+  std::uint32_t index;  // in the file, from 0
   std::int64_t address;
   std::int64_t size;
   std::uint32_t dataOffset;
@@ -58,7 +58,7 @@ Result<WordImage> buildWordImage(ByteSource& source, const std::vector<SectionHe
     raw.resize(static_cast<std::size_t>(s.size) * 2);
     if (!source.read(s.dataOffset, raw.data(), raw.size()))
       return Failure{ExitStatus::NoImage,
-                     format("Section %u: raw data reaches beyond the end of the file\n", static_cast<unsigned>(s.index))};
+                     format("Section %u: raw data reaches beyond the end of the file\n", static_cast<unsigned>(s.index + 1))};
     const std::size_t base = static_cast<std::size_t>(s.address - range.first);
     for (std::size_t w = 0; w < static_cast<std::size_t>(s.size); ++w) image.words[base + w] = coff::le16(&raw[2 * w]);
   }
