@@ -11,12 +11,12 @@ constexpr int kNoImage = 7;
 
 // Every part of this file is needed: cutting any byte off breaks it.
 CoffFile wellFormed() {
-  CoffSpec spec;
-  spec.sections.push_back({0x3F0000, {0x1234, 0x0000}});
-  spec.sections.push_back({0x8400, {0x4321}});
-  spec.symbols.push_back({"_main", 0x3F0000, {Bytes(18, 0)}});
-  spec.symbols.push_back({"check_sum", 0x3F0001});
-  return writeCoff(spec);
+  CoffContents obj;
+  obj.sections.push_back({0x3F0000, {0x1234, 0x0000}});
+  obj.sections.push_back({0x8400, {0x4321}});
+  obj.symbols.push_back({"_main", 0x3F0000, {Bytes(18, 0)}});
+  obj.symbols.push_back({"check_sum", 0x3F0001});
+  return writeCoff(obj);
 }
 
 class BadInputTest : public ImgbuildTest {
@@ -59,9 +59,9 @@ TEST_F(BadInputTest, VersionOtherThanC2YieldsNoImage) {
 }
 
 TEST_F(BadInputTest, NoSectionHeadersYieldsNoImage) {
-  CoffSpec spec;
-  spec.symbols.push_back({"check_sum", 0x3F0001});
-  expectRefused(writeCoff(spec).bytes, kNoImage, "no sections");
+  CoffContents obj;
+  obj.symbols.push_back({"check_sum", 0x3F0001});
+  expectRefused(writeCoff(obj).bytes, kNoImage, "no sections");
 }
 
 TEST_F(BadInputTest, TargetIsCheckedBeforeTheRest) {
@@ -141,10 +141,10 @@ TEST_F(BadInputTest, SymbolTableOverlappingTheHeaders) {
 }
 
 TEST_F(BadInputTest, StringTableOffsetOutOfRange) {
-  CoffSpec spec;
-  spec.sections.push_back({0x3F0000, {0x1234}});
-  spec.symbols.push_back({"a_long_symbol_name", 0, {}, true});
-  CoffFile file = writeCoff(spec);
+  CoffContents obj;
+  obj.sections.push_back({0x3F0000, {0x1234}});
+  obj.symbols.push_back({"a_long_symbol_name", 0, {}, true});
+  CoffFile file = writeCoff(obj);
   const std::size_t stringTableSize = file.bytes.size() - file.stringTableOffset;
   for (std::uint32_t offset : {static_cast<std::uint32_t>(stringTableSize), 0xFFFFFFFFu}) {
     Bytes bytes = file.bytes;
@@ -154,28 +154,28 @@ TEST_F(BadInputTest, StringTableOffsetOutOfRange) {
 }
 
 TEST_F(BadInputTest, StringTableNameWithoutNul) {
-  CoffSpec spec;
-  spec.sections.push_back({0x3F0000, {0x1234}});
-  spec.symbols.push_back({"a_long_symbol_name", 0, {}, true});
-  CoffFile file = writeCoff(spec);
+  CoffContents obj;
+  obj.sections.push_back({0x3F0000, {0x1234}});
+  obj.symbols.push_back({"a_long_symbol_name", 0, {}, true});
+  CoffFile file = writeCoff(obj);
   file.bytes.pop_back();  // the name's NUL, the last byte of the file
   expectRefused(file.bytes, kNoImage, "no terminating NUL");
 }
 
 TEST_F(BadInputTest, AuxiliaryCountPastTheEndJustEndsTheWalk) {
-  CoffSpec spec;
-  spec.sections.push_back({0x3F0000, {0x1234}});
-  spec.symbols.push_back({"_main", 0});
-  CoffFile file = writeCoff(spec);
+  CoffContents obj;
+  obj.sections.push_back({0x3F0000, {0x1234}});
+  obj.symbols.push_back({"_main", 0});
+  CoffFile file = writeCoff(obj);
   file.bytes[file.symbolTableOffset + 17] = 0xFF;
   EXPECT_EQ(runBytes(file.bytes), 0);
   EXPECT_EQ(readFile("fw.hex"), ExpectedImage(32).at(0, {0x1234}).bytes);
 }
 
 TEST_F(BadInputTest, NoSymbolTableAtAllIsFine) {
-  CoffSpec spec;
-  spec.sections.push_back({0x3F0000, {0x1234}});
-  Bytes bytes = writeCoff(spec).bytes;
+  CoffContents obj;
+  obj.sections.push_back({0x3F0000, {0x1234}});
+  Bytes bytes = writeCoff(obj).bytes;
   put32(bytes, field::kSymbolTableOffset, 0xFFFFFFFF);  // ignored when there are no symbols
   EXPECT_EQ(runBytes(bytes), 0);
   EXPECT_EQ(readFile("fw.hex"), ExpectedImage(32).at(0, {0x1234}).bytes);

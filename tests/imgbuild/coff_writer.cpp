@@ -23,20 +23,20 @@ Bytes littleEndianWords(const std::vector<std::uint16_t>& words) {
   return bytes;
 }
 
-CoffFile writeCoff(const CoffSpec& spec) {
+CoffFile writeCoff(const CoffContents& obj) {
   CoffFile file;
   Bytes& out = file.bytes;
 
-  out.resize(22 + spec.optionalHeaderSize);
-  put16(out, field::kVersion, spec.version);
-  put16(out, field::kSectionCount, static_cast<std::uint16_t>(spec.sections.size()));
-  put16(out, field::kOptionalHeaderSize, spec.optionalHeaderSize);
-  put16(out, field::kTargetId, spec.targetId);
+  out.resize(22 + obj.optionalHeaderSize);
+  put16(out, field::kVersion, obj.version);
+  put16(out, field::kSectionCount, static_cast<std::uint16_t>(obj.sections.size()));
+  put16(out, field::kOptionalHeaderSize, obj.optionalHeaderSize);
+  put16(out, field::kTargetId, obj.targetId);
 
   file.sectionHeaderOffset = out.size();
-  out.resize(out.size() + field::kSectionHeaderSize * spec.sections.size());
-  for (std::size_t i = 0; i < spec.sections.size(); ++i) {
-    const CoffSection& s = spec.sections[i];
+  out.resize(out.size() + field::kSectionHeaderSize * obj.sections.size());
+  for (std::size_t i = 0; i < obj.sections.size(); ++i) {
+    const CoffSection& s = obj.sections[i];
     const std::size_t header = file.sectionHeaderOffset + i * field::kSectionHeaderSize;
     const Bytes data = littleEndianWords(s.words);
     const std::size_t dataOffset = out.size();
@@ -52,7 +52,7 @@ CoffFile writeCoff(const CoffSpec& spec) {
   Bytes strings(4, 0);  // the table starts with its own length
   file.symbolTableOffset = out.size();
   std::uint32_t entries = 0;
-  for (const CoffSymbol& sym : spec.symbols) {
+  for (const CoffSymbol& sym : obj.symbols) {
     Bytes entry(field::kSymbolSize, 0);
     if (sym.name.size() <= 8 && !sym.forceStringTable) {
       std::copy(sym.name.begin(), sym.name.end(), entry.begin());

@@ -36,7 +36,7 @@ struct CoffSymbol {
   bool forceStringTable = false;
 };
 
-struct CoffSpec {
+struct CoffContents {
   std::uint16_t version = 0x00C2;
   std::uint16_t targetId = 157;
   std::uint16_t optionalHeaderSize = 0;
@@ -60,7 +60,7 @@ constexpr std::size_t kSectionAddress = 12, kSectionSize = 16, kSectionDataOffse
 constexpr std::size_t kSectionHeaderSize = 48, kSymbolSize = 18;
 }  // namespace field
 
-CoffFile writeCoff(const CoffSpec& spec);
+CoffFile writeCoff(const CoffContents& obj);
 
 void put16(Bytes& bytes, std::size_t offset, std::uint16_t value);
 void put32(Bytes& bytes, std::size_t offset, std::uint32_t value);

@@ -47,8 +47,8 @@ class ImgbuildTest : public ::testing::Test {
     return run(objectName);
   }
 
-  int runSpec(const CoffSpec& spec, const std::string& objectName = "fw.out") {
-    return runBytes(writeCoff(spec).bytes, objectName);
+  int runCoff(const CoffContents& obj, const std::string& objectName = "fw.out") {
+    return runBytes(writeCoff(obj).bytes, objectName);
   }
 
   // Names in the folder, sorted.

@@ -1,5 +1,6 @@
 #include "hex_file.h"
 
+#include <cstdio>
 #include <fstream>
 #include <vector>
 
@@ -16,7 +17,12 @@ bool writeHexFile(const std::string& path, const WordImage& image, std::size_t l
   if (!file) return false;
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   file.close();
-  return !file.fail();
+  if (file.fail()) {
+    // A cut-off image must not be mistaken for a good one by a later download.
+    std::remove(path.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace imgbuild
