@@ -1,0 +1,16 @@
+#pragma once
+#include <cstdio>
+
+// Where orbelctl writes its own lines. In quiet mode the process's standard output (where the
+// converter writes its trace) goes to the null device, and orbelctl keeps a private copy of the
+// original stream for itself.
+namespace output {
+
+void init(bool quiet);
+FILE* out();
+
+// A progress line: a bar on a terminal, plain "label: n %" lines (at every 10 %) otherwise.
+void progress(const char* label, unsigned percent);
+void progressDone();
+
+}  // namespace output
