@@ -133,6 +133,9 @@ size_t Bus::pump(size_t limit) {
             StackLockGuard lock;
             dispatchCanFrame(port->node, &next.message);
         }
+        // Peers hear the nodes only, not themselves or injected frames.
+        if (next.from)
+            for (const auto& listener : listeners_) listener(next.message);
     }
     return delivered;
 }
