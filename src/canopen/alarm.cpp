@@ -158,6 +158,12 @@ void startAlarmThread(AlarmCallback startCallback) {
         if (!s.timer) s.timer = createTimer();
         timer = s.timer;
         armAlarm(nullptr, 0, startCallback, 0, 0);
+        // A timer made since the last stop knows nothing of alarms the table still holds
+        // (armAlarm reprograms only for an earlier wake-up): give it the pending one.
+        if (s.totalSleep != kNoWakeup) {
+            const uint32_t now = elapsedSinceWakeup();
+            programWakeup(s.totalSleep > now ? s.totalSleep - now : 0);
+        }
     }
     if (!timer) return;
     auto* arg = new std::shared_ptr<platform::WaitableTimer>(timer);
@@ -251,6 +257,21 @@ uint32_t totalSleepTime() {
 int highestUsedSlot() {
     StackLockGuard lock;
     return service().highestUsed;
+}
+
+uint32_t lastWakeup() {
+    StackLockGuard lock;
+    return service().lastWakeup;
+}
+
+void resetAlarmTable() {
+    StackLockGuard lock;
+    AlarmService& s = service();
+    for (auto& entry : s.table) entry = AlarmEntry{};
+    s.highestUsed = -1;
+    s.totalSleep = kNoWakeup;
+    s.lastWakeup = tickNow();
+    programWakeup(kNoWakeup);
 }
 
 }  // namespace testing

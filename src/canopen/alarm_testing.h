@@ -18,5 +18,10 @@ uint32_t programmedWakeup();
 uint32_t totalSleepTime();
 // The highest slot the arming scan covers (-1: none).
 int highestUsedSlot();
+// The tick count taken at the latest wake-up.
+uint32_t lastWakeup();
+// Frees every slot and forgets the pending wake-up, so that a test starts from an empty
+// table whatever ran before it in the same process.
+void resetAlarmTable();
 
 }  // namespace canopen::testing
