@@ -72,7 +72,6 @@ private:
     std::deque<Queued> queue_;
     bool holding_ = false;
     Queued held_{};
-    uint32_t lastWakeup_ = 0;
 };
 
 // Two nodes on a bus: `client` (id 1) and `server` (id 10), each with its own line.
