@@ -55,7 +55,7 @@ bool sameFrame(const CanMessage& a, const CanMessage& b) {
 Bus::Bus() {
     canopen::testing::setTickSource(readClock);
     initAlarmService();
-    lastWakeup_ = g_now.load();
+    canopen::testing::resetAlarmTable();
     g_current = this;
     canDriverTable().canSend.store(sendEntry);
 }
@@ -70,6 +70,7 @@ Bus::~Bus() {
     }
     canDriverTable().canSend.store(nullptr);
     g_current = nullptr;
+    canopen::testing::resetAlarmTable();
     releaseAlarmService();
     canopen::testing::setTickSource(nullptr);
 }
@@ -133,6 +134,9 @@ size_t Bus::pump(size_t limit) {
             StackLockGuard lock;
             dispatchCanFrame(port->node, &next.message);
         }
+        // Peers hear the nodes only, not themselves or injected frames.
+        if (next.from)
+            for (const auto& listener : listeners_) listener(next.message);
     }
     return delivered;
 }
@@ -141,10 +145,10 @@ void Bus::advance(uint32_t ms) {
     const uint32_t target = g_now.load() + ms;
     for (;;) {
         const uint32_t sleep = canopen::testing::totalSleepTime();
-        if (sleep == kNoWakeup || static_cast<int32_t>(target - (lastWakeup_ + sleep)) < 0) break;
-        g_now.store(lastWakeup_ + sleep);
+        const uint32_t due = canopen::testing::lastWakeup() + sleep;
+        if (sleep == kNoWakeup || static_cast<int32_t>(target - due) < 0) break;
+        g_now.store(due);
         canopen::testing::runAlarmWakeup();
-        lastWakeup_ = g_now.load();
         pump();
     }
     g_now.store(target);

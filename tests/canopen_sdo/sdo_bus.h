@@ -45,8 +45,12 @@ public:
         inject(message);
         pump();
     }
+    // A peer simulated by the test: it hears every frame the nodes send (after the filter) and
+    // answers through peerSend, which records and filters like a node's send.
+    void addListener(std::function<void(const CanMessage&)> listener) { listeners_.push_back(std::move(listener)); }
+    void peerSend(const CanMessage& message) { onSend(nullptr, message); }
 
-    // Frames sent by the attached nodes, in order (injected ones are not recorded).
+    // Frames sent by the attached nodes and peers, in order (injected ones are not recorded).
     std::vector<CanMessage> sent;
     // Decides each sent frame's fate by its place in `sent` (0-based).
     std::function<Fate(const CanMessage&, size_t position)> filter;
@@ -64,10 +68,10 @@ private:
     };
     std::vector<std::unique_ptr<canopen::CanPort>> ports_;
     std::vector<canopen::NodeData*> nodes_;
+    std::vector<std::function<void(const CanMessage&)>> listeners_;
     std::deque<Queued> queue_;
     bool holding_ = false;
     Queued held_{};
-    uint32_t lastWakeup_ = 0;
 };
 
 // Two nodes on a bus: `client` (id 1) and `server` (id 10), each with its own line.
