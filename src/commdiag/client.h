@@ -170,7 +170,7 @@ protected:
     int waitWriteResult(uint8_t nodeId, uint16_t index, uint32_t value, uint32_t size, int32_t& remainingTimeMs);
     void setLocalProducerHeartbeat(uint16_t ms);
     // The outcome both procedures end with: connection state, sdoBusy, callback.
-    int finishProcedure(int result);
+    int finishProcedure(int result, ConnectionCallback callback);
     // Refuses new connection attempts and detaches the library from this client, so that
     // stack threads no longer reach it; the derived destructors call it first.
     void beginShutdown();

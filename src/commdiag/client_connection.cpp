@@ -151,7 +151,7 @@ int Client::waitWriteResult(uint8_t nodeId, uint16_t index, uint32_t value, uint
     return mapSdoResult(status, abortCode);
 }
 
-int Client::finishProcedure(int result) {
+int Client::finishProcedure(int result, ConnectionCallback callback) {
     if (abortRequested()) {
         log::line(log::kProgress, "Connection error, aborted or timed out");
         connectionState.store(kNotConnected, std::memory_order_release);
@@ -160,7 +160,6 @@ int Client::finishProcedure(int result) {
         connectionState.store(kConnected, std::memory_order_release);
         result = RESULT_OK;
     }
-    ConnectionCallback callback = libraryState().connectionInfo.callback;
     detail::releaseSdo();
     callback(result);
     return result;

@@ -103,7 +103,7 @@ int ClientSM::connect() {
         log::line(log::kProgress, "Setting machine diagnose session");
         configure(kDiagnoseSessionObject, kDiagnoseSessionOpen, 1, "Machine diagnose session set");
     }
-    return finishProcedure(result);
+    return finishProcedure(result, info.callback);
 }
 
 }  // namespace CommDiag

@@ -105,7 +105,7 @@ int ClientTCU::connect() {
         switchLocalNode(canopen::Operational, canopen::Operational, result);
     }
     if (!abortRequested()) startRemoteNode(remainingTimeMs, result);
-    return finishProcedure(result);
+    return finishProcedure(result, info.callback);
 }
 
 }  // namespace CommDiag
