@@ -20,7 +20,8 @@ struct LineBench {
         adapter.setHostPresent(true, t0);
         node.powerOn(t0);
         adapter.advance(t0);
-        take();  // the boot-up frame
+        take();
+        inbox.clear();  // the boot-up frame
     }
     static NodeConfig withOutDir(NodeConfig c) {
         c.outDir = ::testing::TempDir();

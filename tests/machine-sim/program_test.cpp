@@ -190,14 +190,15 @@ TEST(Program, ServesTheHostSurvivesItsCloseAndStopsCleanlyOnSigterm) {
     EXPECT_EQ(fs::read_symlink(link).string(), path);
 
     for (int session = 0; session < 2; ++session) {
+        std::this_thread::sleep_for(100ms);  // let the twin see the previous host go
         Host host(link.string());
         host.send(CanFrame::make(0x000, {0x01, 0x0A}));
         host.send(sdoReq({0x40, 0x18, 0x10, 0x02, 0, 0, 0, 0}));
         auto answer = host.receive(0x58A);
         ASSERT_TRUE(answer) << "session " << session << "\n" << slurp(dir.path / "err");
         EXPECT_EQ(*answer, CanFrame::make(0x58A, {0x43, 0x18, 0x10, 0x02, 0x05, 0, 0, 0}));
-        std::this_thread::sleep_for(50ms);
     }
+    std::this_thread::sleep_for(100ms);
 
     std::chrono::milliseconds took{};
     EXPECT_EQ(twin.stop(SIGTERM, 3000ms, &took), 0);

@@ -20,7 +20,7 @@ TEST(SdoServer, ExpeditedUploadOfFourBytes) {
     // Identity, product code = machine number 5.
     EXPECT_EQ(b.ask({0x40, 0x18, 0x10, 0x02, 0, 0, 0, 0}), bytes8({0x43, 0x18, 0x10, 0x02, 0x05, 0, 0, 0}));
     // One byte: e=1 s=1 n=3.
-    EXPECT_EQ(b.ask({0x40, 0x00, 0x22, 0x01, 0, 0, 0, 0}), bytes8({0x4F, 0x00, 0x22, 0x01, 0x00, 0, 0, 0}));
+    EXPECT_EQ(b.ask({0x40, 0x22, 0x22, 0x01, 0, 0, 0, 0}), bytes8({0x4F, 0x22, 0x22, 0x01, 0x00, 0, 0, 0}));
 }
 
 TEST(SdoServer, ExpeditedDownloadStoresTheValueAndConfirms) {
