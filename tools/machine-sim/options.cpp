@@ -72,17 +72,27 @@ void addOptions(CLI::App& app, CommandLine& cl) {
     app.get_formatter()->column_width(34);
     auto* model = app.add_option("-m,--model", cl.model,
                                  "shipped machine: wren (1), wren-2 (2), finch (3), swift (4), crane (5), robin (6), "
-                                 "kestrel (9), bootloader; default crane");
+                                 "kestrel (9), bootloader; default crane")
+        ->type_name("NAME");
     app.add_option("-e,--eds", c.edsPath, "object dictionary from this EDS file instead of a shipped model")
+        ->type_name("FILE")
         ->excludes(model);
-    app.add_option("--models-dir", cl.modelsDir, "where the shipped EDS files are looked up first");
-    app.add_option("-n,--node-id", cl.nodeId, "CANopen node id of the machine (default 10)")->check(CLI::Range(1, 127));
-    app.add_option("-l,--link", c.linkPath, "make PATH a symbolic link to the terminal (removed at exit)");
-    app.add_option("--record", c.recordPath, "write a JSON record of SDO accesses, events and final values at exit");
-    app.add_option("--candump", c.candumpPath, "log the bus traffic in candump format to FILE ('-': standard output)");
-    app.add_option("--can-interface", c.canInterface, "interface name in the candump log (default can0)");
-    app.add_option("--out-dir", c.node.outDir, "folder for firmware images and assembled blocks (default .)");
+    app.add_option("--models-dir", cl.modelsDir, "where the shipped EDS files are looked up first")
+        ->type_name("DIR");
+    app.add_option("-n,--node-id", cl.nodeId, "CANopen node id of the machine (default 10)")
+        ->type_name("ID")->check(CLI::Range(1, 127));
+    app.add_option("-l,--link", c.linkPath, "make PATH a symbolic link to the terminal (removed at exit)")
+        ->type_name("PATH");
+    app.add_option("--record", c.recordPath, "write a JSON record of SDO accesses, events and final values at exit")
+        ->type_name("FILE");
+    app.add_option("--candump", c.candumpPath, "log the bus traffic in candump format to FILE ('-': standard output)")
+        ->type_name("FILE");
+    app.add_option("--can-interface", c.canInterface, "interface name in the candump log (default can0)")
+        ->type_name("NAME");
+    app.add_option("--out-dir", c.node.outDir, "folder for firmware images and assembled blocks (default .)")
+        ->type_name("DIR");
     app.add_option("--run-for-ms", cl.runForMs, "stop by itself after this many ms (default: run until signalled)")
+        ->type_name("MS")
         ->check(CLI::NonNegativeNumber);
     app.add_flag("-v,--verbose", cl.verbose, "more log lines on standard error (repeat for more)");
     app.add_flag("-q,--quiet", cl.quiet, "warnings only");
@@ -91,45 +101,60 @@ void addOptions(CLI::App& app, CommandLine& cl) {
     app.add_flag("--line-timing", c.adapter.lineTiming, "pace the serial line as 38400 bit/s does, 16-byte frames")
         ->group(timing);
     app.add_option("--baud", c.adapter.baud, "bit rate of the emulated line (default 38400)")
+        ->type_name("BITS")
         ->check(CLI::Range(1200, 100000000))
         ->group(timing);
     app.add_option("--erase-ms", cl.eraseMs, "how long a flash erase keeps 0x1F57 busy (default 1000)")
+        ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
         ->group(timing);
     app.add_option("--reboot-ms", cl.rebootMs, "how long a restart keeps the machine off the bus (default 500)")
+        ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
         ->group(timing);
     app.add_option("--sdo-timeout-ms", cl.sdoTimeoutMs, "abort a transfer the client leaves idle this long (default 5000)")
+        ->type_name("MS")
         ->check(CLI::PositiveNumber)
         ->group(timing);
     app.add_option("--block-size", cl.blockSize, "segments per block asked for in block downloads (default 127)")
+        ->type_name("N")
         ->check(CLI::Range(1, 127))
         ->group(timing);
 
     const std::string faults = "Fault injection";
-    app.add_option("--drop-every", c.adapter.faults.dropEvery, "drop every Nth frame crossing the adapter")->group(faults);
+    app.add_option("--drop-every", c.adapter.faults.dropEvery, "drop every Nth frame crossing the adapter")
+        ->type_name("N")->group(faults);
     app.add_option("--drop-share", c.adapter.faults.dropShare, "drop this share of frames at random (0 to 1)")
+        ->type_name("P")
         ->check(CLI::Range(0.0, 1.0))
         ->group(faults);
     app.add_option("--drop-direction", cl.dropDirection, "which frames may be dropped: both, to-bus, to-host")
+        ->type_name("DIR")
         ->check(CLI::IsMember({"both", "to-bus", "to-host"}))
         ->group(faults);
-    app.add_option("--seed", c.adapter.faults.seed, "seed of the random faults (default 1)")->group(faults);
+    app.add_option("--seed", c.adapter.faults.seed, "seed of the random faults (default 1)")
+        ->type_name("N")->group(faults);
     app.add_option("--delay-answers-ms", cl.delayMs, "hold back every SDO answer of the machine this long")
+        ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
         ->group(faults);
     app.add_option("--abort", cl.aborts, "IDX[:SUB]=CODE: answer every access to the object with this abort code")
+        ->type_name("IDX[:SUB]=CODE")
         ->group(faults);
     app.add_flag("--never-operational", c.node.neverOperational, "ignore NMT start: stay pre-operational")->group(faults);
     app.add_option("--reboot-in-transfer", cl.rebootInTransfer,
                    "IDX[:SUB]: restart the machine once, halfway through a transfer of the object")
+        ->type_name("IDX[:SUB]")
         ->group(faults);
     app.add_option("--garbage-every", c.adapter.faults.garbageEvery, "put random bytes on the line before every Nth frame")
+        ->type_name("N")
         ->group(faults);
     app.add_option("--silent-after-ms", cl.silentAfterMs, "stop passing anything on after this many ms")
+        ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
         ->group(faults);
     app.add_option("--silent-for-ms", cl.silentForMs, "... for this many ms (default: for good)")
+        ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
         ->group(faults);
 }
