@@ -53,7 +53,8 @@ const char* orNull(const char* text) { return text ? text : "(null)"; }
 }  // namespace
 
 CanPort* canPortTable() {
-    static CanPort ports[kCanPortCount];
+    // Never destroyed: a receive thread given up by its bounded join may still look at its slot.
+    static CanPort* const ports = new CanPort[kCanPortCount];
     return ports;
 }
 

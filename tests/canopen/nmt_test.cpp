@@ -248,3 +248,51 @@ TEST_F(NmtTest, SdoServiceOffFreesTheLine) {
 
 }  // namespace
 }  // namespace canopen_test
+
+namespace canopen_test {
+namespace {
+
+using namespace canopen;
+
+// Two nodes on one virtual bus: what one sends, the other receives.
+class TwoNodesTest : public StackFixture {
+protected:
+    void SetUp() override {
+        StackFixture::SetUp();
+        other = std::make_unique<NodeData>();
+        ASSERT_NE(openCanPort(&board, other.get()), nullptr);
+        StackLockGuard lock;
+        setNodeId(other.get(), 10);
+    }
+    void TearDown() override {
+        closeCanPort(other.get());
+        StackFixture::TearDown();
+    }
+    std::unique_ptr<NodeData> other;
+};
+
+TEST_F(TwoNodesTest, NmtStartFromOneNodeStartsTheOtherAndItsHeartbeatIsHeard) {
+    uint16_t producerTime = 100;
+    uint32_t size = 2;
+    {
+        StackLockGuard lock;
+        writeLocalObject(other.get(), 0x1017, 0, &producerTime, &size, true);
+        setNodeState(other.get(), Initialisation);
+        setNodeState(node.get(), Initialisation);
+    }
+    ASSERT_EQ(driver.waitIdle(bus.c_str(), 5000), 1);
+    {
+        StackLockGuard lock;
+        EXPECT_EQ(getNodeState(node.get(), 10), Initialisation);  // its boot-up was heard
+        sendNmtCommand(node.get(), 10, kNmtStart);
+    }
+    ASSERT_EQ(driver.waitIdle(bus.c_str(), 5000), 1);
+    advance(100);
+    ASSERT_EQ(driver.waitIdle(bus.c_str(), 5000), 1);
+    StackLockGuard lock;
+    EXPECT_EQ(other->nodeState, Operational);
+    EXPECT_EQ(getNodeState(node.get(), 10), Operational);
+}
+
+}  // namespace
+}  // namespace canopen_test
