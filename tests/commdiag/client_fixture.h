@@ -1,6 +1,7 @@
 #pragma once
 // A client of either kind on a virtual bus of the test driver, with the machine scripted by
 // a MachineNode and the stack's clock in the test's hands.
+#include "callbacks.h"
 #include "machine_node.h"
 
 #include "commdiag/commdiag_factory.h"
@@ -9,9 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <thread>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -19,54 +17,12 @@
 
 namespace CommDiag::test {
 
-// What the callbacks reported, in order; they run on library and stack threads.
-struct Completion {
-    int result;
-    int valueType;
-    unsigned subIndex;
-    void* data;
-    unsigned size;
-};
-
-class Callbacks {
-public:
-    static Callbacks& instance();
-    void reset();
-
-    static void connection(int result);
-    static void close(int result);
-    static void element(int result, int valueType, unsigned char subIndex, void* value);
-    static void domain(int result, int valueType, unsigned char subIndex, void* record, unsigned size);
-    static void number(int result, int valueType, unsigned char* value);
-
-    std::vector<int> connections();
-    std::vector<int> closes();
-    std::vector<Completion> requests();
-    size_t connectionCount();
-    size_t requestCount();
-
-private:
-    std::mutex mutex_;
-    std::vector<int> connections_;
-    std::vector<int> closes_;
-    std::vector<Completion> requests_;
-};
-
 // The stack's clock while a test runs; advance() moves it and fires what falls due.
 struct FakeClock {
     static std::atomic<uint32_t> now;
     static uint32_t read() { return now.load(); }
     static void advance(uint32_t ms);
 };
-
-template <typename Predicate>
-bool waitUntil(Predicate done, int timeoutMs = 5000) {
-    for (int waited = 0; waited < timeoutMs; waited += 2) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return done();
-}
 
 class ClientFixture : public ::testing::Test {
 public:
