@@ -59,7 +59,7 @@ Statics& statics() {
     return s;
 }
 
-CommDiag::IClient* client() {
+CommDiag::IClient* activeClient() {
     if (testClient != nullptr) return testClient;
     ORBEL_CommDiag* link = ORBEL_CommDiag::instance();
     return link != nullptr ? link->getClient() : nullptr;
@@ -76,7 +76,7 @@ int32_t invalidType(const char* name, int32_t valueType) {
 // variable of the type.
 template <typename Op>
 int32_t typedCall(int32_t valueType, unsigned char subIndex, CommDiag::ElementCallback callback, Op op) {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     switch (valueType) {
     case VALUE_TYPE_U8: return op(c, subIndex, &transfer.u8, callback);
@@ -159,57 +159,57 @@ void ORBEL_CommDiag::DestroyInstance() {
 void ORBEL_CommDiag::setClientForTesting(CommDiag::IClient* client) { testClient = client; }
 
 int32_t ORBEL_CommDiag::StartConnection() {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     return c->StartConnection(kTcuNodeId, kSmNodeId, kConnectionTimeoutMs, StartConnection_callback);
 }
 
 int32_t ORBEL_CommDiag::CloseConnection() {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     return c->CloseConnection(CloseConnection_callback);
 }
 
 int32_t ORBEL_CommDiag::ReadMachineType() {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     return c->ReadMachineType(&transfer.machineType, ReadMachineType_callback);
 }
 
 int32_t ORBEL_CommDiag::ReadSwVersion() {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     return c->ReadSwVersion(transfer.swVersion, SwVersion_callback);
 }
 
 int32_t ORBEL_CommDiag::ReadSNNumber() {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     return c->ReadSNNumber(transfer.serialNumber, SerialNumberMachine_callback);
 }
 
 int32_t ORBEL_CommDiag::WriteSNNumber(const uint8_t* serialNumber) {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     std::memcpy(transfer.serialNumber, serialNumber, sizeof transfer.serialNumber);
     return c->WriteSNNumber(transfer.serialNumber, WriteSerialNumberMachine_callback);
 }
 
 int32_t ORBEL_CommDiag::ReadMaterialNumber() {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     return c->ReadMaterialNumber(transfer.materialNumber, MaterialNumberMachine_callback);
 }
 
 int32_t ORBEL_CommDiag::WriteMaterialNumber(const uint8_t* materialNumber) {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     std::memcpy(transfer.materialNumber, materialNumber, sizeof transfer.materialNumber);
     return c->WriteMaterialNumber(transfer.materialNumber, WriteMaterialNumberMachine_callback);
 }
 
 int32_t ORBEL_CommDiag::ReadMachineMode() {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     if (ORBEL_Conv::getInstance()->isModuleModeObjectUsed())
         return c->ReadModuleMode(&transfer.moduleMode, ReadMachineMode_callback);
@@ -217,14 +217,14 @@ int32_t ORBEL_CommDiag::ReadMachineMode() {
 }
 
 int32_t ORBEL_CommDiag::WriteMachineMode(uint32_t smValue) {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     // The client copies the value when the request starts.
     return c->WriteMachineMode(&smValue, WriteMachineMode_callback);
 }
 
 int32_t ORBEL_CommDiag::WriteModuleMode(uint32_t moduleModeValue) {
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     return c->WriteModuleMode(&moduleModeValue, WriteMachineMode_callback);
 }
@@ -268,7 +268,7 @@ int32_t ORBEL_CommDiag::WriteOpHoursCounter(int32_t valueType, uint8_t subIndex,
 
 int32_t ORBEL_CommDiag::WriteOutput(uint8_t outputNumber, uint8_t value) {
     ORBEL_Trace("%s(): start writing output (u08) %02x value 0x%02x\n", "ORBEL_CommDiag::WriteOutput", outputNumber, value);
-    CommDiag::IClient* c = client();
+    CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     transfer.u8 = value;
     return c->WriteOutput(outputNumber, &transfer.u8, WriteOutput_callback);

@@ -100,7 +100,8 @@ int32_t ORBEL_STDCALL ORBEL_ConvAddParameterDescription(char* path, int32_t) {
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvClearParameterList() {
-    return notAvailable("ORBEL_ConvClearParameterList", "parameter handler");
+    ORBEL_Conv::getInstance()->getParameterHandler().ClearParameterList();
+    return ORBEL_OK;
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvBuildBlockDownloadBinary(char* directoryPath, char* outputFileName) {
