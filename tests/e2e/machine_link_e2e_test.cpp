@@ -138,4 +138,29 @@ TEST_F(MachineLink, AMachineThatNeverStartsLeavesTheConverterInErrorNotBusy) {
     EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u) << "still answering";
 }
 
+TEST_F(MachineLink, AbortedIdentificationReadsEndIdleWithWhatTheyHave) {
+    startMachine("finch", {"--abort", "0x5401:1=0x08000000", "--abort", "0x5404:1=0x06010001"});
+    ASSERT_EQ(poll(0xE6)[3], 1) << "a refused serial number read still ends the sequence";
+    ASSERT_EQ(poll(0xFA)[3], 1);
+    const auto id = exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer;
+    ASSERT_EQ(id.size(), 26u);
+    EXPECT_EQ(id[7], 0x0A) << "machine type still read";
+    EXPECT_EQ(id[8], 0x00) << "version unknown";
+}
+
+TEST_F(MachineLink, AMachineFallingSilentAfterConnectingDoesNotWedgeTheConverter) {
+    startMachine("swift", {"--silent-after-ms", "1500"});
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    platform::sleepMs(1600);
+    // The version read now times out in the client (4 s): the converter must leave busy then,
+    // not stay in it. 0x0F answers busy until then and "done" after (still connected).
+    ASSERT_EQ(exchange({0xAA, 0x03, 0xFA, 0x00, 0x00}).answer[3], 2);
+    const uint32_t start = platform::tickCountMs();
+    const auto answer = poll(0x0F, 10000);
+    ASSERT_GE(answer.size(), 4u);
+    EXPECT_EQ(answer[3], 1);
+    EXPECT_LT(platform::tickCountMs() - start, 6000u);
+    EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u);
+}
+
 }  // namespace
