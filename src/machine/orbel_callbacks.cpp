@@ -17,6 +17,15 @@ constexpr int kNoObject = 22;
 
 std::atomic<uint32_t> reconnectDelayMs{1500};
 
+// Starts a follow-up request with the converter already busy. Its completion may run on a stack
+// thread before the start call returns, and sets idle or error there; marking busy afterwards
+// would overwrite that and leave the host polling a busy converter for ever.
+template <typename Start>
+int32_t startFollowUp(ORBEL_Conv* conv, Start start) {
+    conv->setBusy();
+    return start();
+}
+
 void traceResult(const char* name, int result) { ORBEL_Trace("%s(): retVal 0x%02x\n", name, static_cast<unsigned>(result)); }
 
 void traceBytes13(const char* name, const char* label, const uint8_t* b) {
@@ -38,9 +47,8 @@ void StartConnection_callback(int result) {
         return;
     }
     conv->setConnected();
-    if (ORBEL_CommDiag::ReadMachineMode() == 0) {
+    if (startFollowUp(conv, ORBEL_CommDiag::ReadMachineMode) == 0) {
         ORBEL_Trace("%s(): machine mode requested\n", name);
-        conv->setBusy();
     } else {
         ORBEL_Trace("%s(): unable to request machine mode!\n", name);
         conv->setError();
@@ -60,9 +68,8 @@ void CloseConnection_callback(int result) {
     ORBEL_Trace("%s(): Trying to start again.\n", name);
     // The machine restarts after a download; give it time before connecting again.
     platform::sleepMs(reconnectDelayMs.load());
-    if (ORBEL_CommDiag::StartConnection() == 0) {
+    if (startFollowUp(conv, ORBEL_CommDiag::StartConnection) == 0) {
         ORBEL_Trace("%s(): start connection requested\n", name);
-        conv->setBusy();
     } else {
         conv->setIdle();
     }
@@ -81,9 +88,8 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
         }
         // No machine mode object: this machine keeps its mode in the module mode object.
         conv->setModuleModeObjectUsed();
-        if (ORBEL_CommDiag::ReadMachineMode() == 0) {
+        if (startFollowUp(conv, ORBEL_CommDiag::ReadMachineMode) == 0) {
             ORBEL_Trace("%s(): machine mode requested\n", name);
-            conv->setBusy();
         } else {
             ORBEL_Trace("%s(): unable to request machine mode!\n", name);
             conv->setError();
@@ -107,7 +113,7 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
             conv->setIdle();
             return;
         }
-        started = ORBEL_CommDiag::WriteMachineMode(wanted);
+        started = startFollowUp(conv, [wanted] { return ORBEL_CommDiag::WriteMachineMode(wanted); });
         ORBEL_Trace(started == 0 ? "%s(): machine mode change requested\n" : "%s(): unable to request machine mode!\n", name);
     } else {
         ORBEL_Trace("%s(): module mode successfully read 0x%02x\n", name, read);
@@ -117,13 +123,10 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
             conv->setIdle();
             return;
         }
-        started = ORBEL_CommDiag::WriteModuleMode(wanted);
+        started = startFollowUp(conv, [wanted] { return ORBEL_CommDiag::WriteModuleMode(wanted); });
         ORBEL_Trace(started == 0 ? "%s(): module mode change requested\n" : "%s(): unable to request module mode!\n", name);
     }
-    if (started == 0)
-        conv->setBusy();
-    else
-        conv->setError();
+    if (started != 0) conv->setError();
 }
 
 void WriteMachineMode_callback(int result, int, unsigned char, void*) {

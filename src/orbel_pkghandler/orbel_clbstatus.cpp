@@ -49,12 +49,15 @@ uint8_t statusByte1(ORBEL_Conv* conv, const char* name) {
     }
 }
 
-// One started machine request: busy on success, failed and error otherwise.
-void answerStarted(ORBEL_Conv* conv, ORBEL_ConvBuffer* out, const char* name, const char* operation, int32_t result,
-                   bool logFailure = true) {
+// Starts one machine request: busy while it runs, failed and error when it cannot start. The
+// converter is marked busy before the start, because the request may complete (and set idle)
+// on a stack thread before the start call returns.
+void startRequest(ORBEL_Conv* conv, ORBEL_ConvBuffer* out, const char* name, const char* operation,
+                  int32_t (*start)(), bool logFailure = true) {
+    conv->setBusy();
+    const int32_t result = start();
     ORBEL_Trace("%s(): ORBEL_CommDiag::%s() returned with 0x%02x\n", name, operation, static_cast<unsigned>(result));
     if (result == 0) {
-        conv->setBusy();
         setState(out, PROTO_STATE_BUSY);
         return;
     }
@@ -174,11 +177,11 @@ int32_t ORBEL_ClbStandardservicemode(const uint8_t*, int32_t, ORBEL_ConvBuffer* 
     HandlerTrace trace(name);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     if (!conv->isConnected()) {
-        answerStarted(conv, out, name, "StartConnection", ORBEL_CommDiag::StartConnection());
+        startRequest(conv, out, name, "StartConnection", ORBEL_CommDiag::StartConnection);
         return 0;
     }
     if (!conv->isSerialNumberRead()) {
-        answerStarted(conv, out, name, "ReadSNNumber", ORBEL_CommDiag::ReadSNNumber());
+        startRequest(conv, out, name, "ReadSNNumber", ORBEL_CommDiag::ReadSNNumber);
         return 0;
     }
     setState(out, PROTO_STATE_DONE);
@@ -195,11 +198,11 @@ int32_t ORBEL_ClbSinglesteuerungsMode(const uint8_t*, int32_t, ORBEL_ConvBuffer*
         return 0;
     }
     if (!conv->isSwVersionRead()) {
-        answerStarted(conv, out, name, "ReadSwVersion", ORBEL_CommDiag::ReadSwVersion());
+        startRequest(conv, out, name, "ReadSwVersion", ORBEL_CommDiag::ReadSwVersion);
         return 0;
     }
     if (!conv->isMachineIdentified()) {
-        answerStarted(conv, out, name, "ReadMachineType", ORBEL_CommDiag::ReadMachineType(), false);
+        startRequest(conv, out, name, "ReadMachineType", ORBEL_CommDiag::ReadMachineType, false);
         return 0;
     }
     setState(out, PROTO_STATE_DONE);
