@@ -184,7 +184,7 @@ int commandIdentify(Session& session) {
         say("machine:          unknown (identification bytes 0x%02X 0x%02X)\n", id.bytes[6], id.bytes[7]);
     uint8_t revision[3] = {0, 0, 0};
     if (session.library().ConvGetSWRevision(sizeof revision, revision) == 0)
-        say("software version: %u.%u.%u\n", revision[0], revision[1], revision[2]);
+        say("software version: %u.%02u.%02u\n", revision[0], revision[1], revision[2]);
     else
         say("software version: not available\n");
     return kOk;
@@ -224,6 +224,7 @@ int runScript(Session& session, const std::string& path) {
         ++lineNumber;
         const auto hash = line.find('#');
         if (hash != std::string::npos) line.erase(hash);
+        line.erase(line.find_last_not_of(" \t\r") + 1);
         auto words = splitWords(line);
         if (words.empty()) continue;
         CLI::App app("orbelctl script line");
