@@ -37,7 +37,10 @@ Answer HostLink::poll(const std::vector<uint8_t>& package, bool& timedOut) {
 }
 
 std::vector<uint8_t> HostLink::package(uint8_t command, uint8_t stateByte, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> bytes{0xAA, static_cast<uint8_t>(data.size() + 2), command, stateByte};
+    // Reserved first: GCC 12 warns falsely (-Warray-bounds) on inserting into a 4-byte vector.
+    std::vector<uint8_t> bytes;
+    bytes.reserve(data.size() + 5);
+    bytes.assign({0xAA, static_cast<uint8_t>(data.size() + 2), command, stateByte});
     bytes.insert(bytes.end(), data.begin(), data.end());
     bytes.push_back(orbel::frameChecksum(bytes.data(), bytes.size()));
     return bytes;

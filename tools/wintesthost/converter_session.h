@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+
+#include "checks.h"
+
+namespace wintesthost {
+
+// Loads the converter with LoadLibraryA, resolves its thirteen exports by their plain names and
+// drives them as the legacy host does: calls before init, init (twice), the status package,
+// an unknown command, a package written in pieces, the file and download exports with nothing
+// to work on, de-init twice and a second session. Every call goes through the stack check.
+void runConverterSession(Checks& checks, const std::string& libraryPath, const std::string& portName);
+
+}  // namespace wintesthost
