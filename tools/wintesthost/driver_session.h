@@ -12,7 +12,8 @@ void runDriverRefusals(Checks& checks, const std::string& driverPath, unsigned m
 
 // Opens the adapter on COM<com> (linked to machine-sim's pseudo-terminal), receives on a thread of
 // its own as the stack does, waits for the machine's heartbeat, reads the device type with an
-// SDO upload and closes the adapter while the receive is waiting, which must end it.
-void runDriverSession(Checks& checks, const std::string& driverPath, unsigned com);
+// SDO upload and closes the adapter while the receive is waiting, which must end it. With a
+// silent machine no frame may arrive, and the close must still end the waiting receive.
+void runDriverSession(Checks& checks, const std::string& driverPath, unsigned com, bool machineSilent);
 
 }  // namespace wintesthost

@@ -4,7 +4,7 @@
 //   wintesthost selftest
 //   wintesthost converter [--library PATH] [--port NAME]
 //   wintesthost driver-refusals [--driver PATH] [--missing-com N]
-//   wintesthost driver --com N [--driver PATH]
+//   wintesthost driver --com N [--driver PATH] [--silent]
 //
 // The converter is taken from beside this program by default, the driver from its fixed path.
 // Prints one line per check and "N passed, N failed"; exit status 0 when all passed, 1 when a
@@ -37,7 +37,7 @@ int usage() {
     std::fputs("usage: wintesthost selftest\n"
                "       wintesthost converter [--library PATH] [--port NAME]\n"
                "       wintesthost driver-refusals [--driver PATH] [--missing-com N]\n"
-               "       wintesthost driver --com N [--driver PATH]\n",
+               "       wintesthost driver --com N [--driver PATH] [--silent]\n",
                stderr);
     return 2;
 }
@@ -52,8 +52,13 @@ int main(int argc, char** argv) {
     std::string port = "\\\\.\\COM1";
     unsigned com = 0;
     unsigned missingCom = 199;
+    bool silent = false;
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--silent") {
+            silent = true;
+            continue;
+        }
         if (i + 1 >= argc) return usage();
         const char* value = argv[++i];
         if (option == "--library") library = value;
@@ -73,7 +78,7 @@ int main(int argc, char** argv) {
         wintesthost::runDriverRefusals(checks, driver, missingCom);
     } else if (mode == "driver") {
         if (com == 0) return usage();
-        wintesthost::runDriverSession(checks, driver, com);
+        wintesthost::runDriverSession(checks, driver, com, silent);
     } else {
         return usage();
     }
