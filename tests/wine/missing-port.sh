@@ -25,4 +25,11 @@ if [ -f "$work/status.linux" ]; then
   check "status: the same answers as on Linux" same_answers "$work/status.windows" "$work/status.linux"
   check "connect: the same answers as on Linux" same_answers "$work/connect.windows" "$work/connect.linux"
 fi
+if [ "${MACHINE_LINK:-0}" = 1 ]; then
+  # In one host process: the refused connection, the converter still answering, then de-init.
+  status=0
+  timeout -k 5 60 "$WINE_EXEC" "$WINDOWS_BIN/wintesthost.exe" refused-connection --port "$port" --limit-ms 20000 |
+    tr -d '\r' | grep -E '^(ok|FAIL|[0-9]+ passed)' || status=$?
+  check "wintesthost: the host keeps running after the refused connection (exit $status)" test "$status" -eq 0
+fi
 finish

@@ -17,4 +17,11 @@ orbelctl_windows --port '\\.\COM7' --timeout 20 connect >"$work/connect.txt" || 
 cat "$work/connect.txt"
 check "connecting without the driver is refused (exit $status, 1 wanted)" test "$status" -eq 1
 check "and refused within 20 s" test $((SECONDS - started)) -lt 20
+if [ "${MACHINE_LINK:-0}" = 1 ]; then
+  # In one host process: the refused connection, the converter still answering, then de-init.
+  status=0
+  timeout -k 5 60 "$WINE_EXEC" "$WINDOWS_BIN/wintesthost.exe" refused-connection --port '\\.\COM7' --limit-ms 20000 |
+    tr -d '\r' | grep -E '^(ok|FAIL|[0-9]+ passed)' || status=$?
+  check "wintesthost: the host keeps running after the refused connection (exit $status)" test "$status" -eq 0
+fi
 finish

@@ -84,10 +84,12 @@ std::vector<uint8_t> readAnswer(Checks& checks, const Converter& c) {
     return answer;
 }
 
-// An answer package: start byte, length, the command echoed, a final state (done or failed; no
-// machine is attached here, so nothing stays busy) and the checksum over everything before it.
+constexpr uint8_t kStateBusy = 2, kStateFailed = 3;
+
+// An answer package: start byte, length, the command echoed, a state that is not "busy" (no
+// machine request runs here) and the checksum over everything before it.
 bool wellFormed(const std::vector<uint8_t>& answer, uint8_t command) {
-    return answer.size() >= 5 && answer[0] == 0xAA && answer[2] == command && (answer[3] == 1 || answer[3] == 3) &&
+    return answer.size() >= 5 && answer[0] == 0xAA && answer[2] == command && answer[3] != kStateBusy &&
            orbel::frameChecksum(answer.data(), answer.size() - 1) == answer.back();
 }
 
@@ -190,13 +192,62 @@ void secondSession(Checks& checks, const Converter& c, const std::string& portNa
     checks.result("ORBEL_DllDeInit", call(c.DllDeInit), kOk, "de-init of the second session");
 }
 
+// Writes one package and reads its answer, without checking each call of the exchange.
+std::vector<uint8_t> exchange(Checks& checks, const Converter& c, uint8_t command) {
+    auto bytes = package(command);
+    const CallRecord written = call(c.ConvWriteData, static_cast<uint32_t>(bytes.size()), bytes.data());
+    if (!checks.convention("ORBEL_ConvWriteData", written)) return {};
+    std::vector<uint8_t> answer;
+    int32_t count = 0;
+    if (call(c.ConvGetByteCount, &count).value != static_cast<uint32_t>(kOk)) return answer;
+    for (int32_t i = 0; i < count; ++i) {
+        uint8_t byte = 0;
+        if (call(c.ConvReadData, &byte).value != static_cast<uint32_t>(kOk)) break;
+        answer.push_back(byte);
+    }
+    return answer;
+}
+
+bool loadConverter(Checks& checks, const std::string& libraryPath, HMODULE& module, Converter& c) {
+    module = LoadLibraryA(libraryPath.c_str());
+    if (!checks.expect(module != nullptr, "LoadLibraryA " + libraryPath, format("error %lu", GetLastError()))) return false;
+    return resolveAll(checks, module, c);
+}
+
 }  // namespace
 
-void runConverterSession(Checks& checks, const std::string& libraryPath, const std::string& portName) {
-    HMODULE module = LoadLibraryA(libraryPath.c_str());
-    if (!checks.expect(module != nullptr, "LoadLibraryA " + libraryPath, format("error %lu", GetLastError()))) return;
+void runRefusedConnection(Checks& checks, const std::string& libraryPath, const std::string& portName,
+                          unsigned limitMs) {
+    HMODULE module = nullptr;
     Converter c;
-    if (resolveAll(checks, module, c)) {
+    if (loadConverter(checks, libraryPath, module, c)) {
+        std::vector<char> port(portName.begin(), portName.end());
+        port.push_back('\0');
+        checks.result("ORBEL_DllInit", call(c.DllInit, port.data()), kOk, "init with " + portName);
+        // The host repeats the connect command while the answer says busy.
+        const DWORD start = GetTickCount();
+        std::vector<uint8_t> answer;
+        for (;;) {
+            answer = exchange(checks, c, 0xE6);
+            if (answer.size() < 4 || answer[3] != kStateBusy || GetTickCount() - start > limitMs) break;
+            Sleep(50);
+        }
+        const DWORD spent = GetTickCount() - start;
+        checks.expect(answer.size() >= 4 && answer[3] == kStateFailed, "connecting ends with state failed",
+                      answer.size() < 4 ? "no answer" : format("state %u after %lu ms", answer[3], spent));
+        checks.expect(spent <= limitMs, format("and within %u ms", limitMs), format("%lu ms", spent));
+        checks.expect(wellFormed(exchange(checks, c, 0x01), 0x01), "the converter still answers the status package");
+        const DWORD deInitStart = GetTickCount();
+        checks.result("ORBEL_DllDeInit", call(c.DllDeInit), kOk, "de-init after the failed connection");
+        checks.expect(GetTickCount() - deInitStart < 5000, "de-init returns within 5 s");
+    }
+    if (module != nullptr) checks.expect(FreeLibrary(module) != 0, "FreeLibrary of the converter");
+}
+
+void runConverterSession(Checks& checks, const std::string& libraryPath, const std::string& portName) {
+    HMODULE module = nullptr;
+    Converter c;
+    if (loadConverter(checks, libraryPath, module, c)) {
         beforeInit(checks, c);
         init(checks, c, portName);
         byteStream(checks, c);
@@ -204,7 +255,7 @@ void runConverterSession(Checks& checks, const std::string& libraryPath, const s
         deInit(checks, c);
         secondSession(checks, c, portName);
     }
-    checks.expect(FreeLibrary(module) != 0, "FreeLibrary of the converter");
+    if (module != nullptr) checks.expect(FreeLibrary(module) != 0, "FreeLibrary of the converter");
 }
 
 }  // namespace wintesthost

@@ -11,4 +11,10 @@ namespace wintesthost {
 // to work on, de-init twice and a second session. Every call goes through the stack check.
 void runConverterSession(Checks& checks, const std::string& libraryPath, const std::string& portName);
 
+// A connection that cannot succeed (no driver, no COM port, a machine that never answers): the
+// host polls the connect command (0xE6) while busy; it must end "failed" within limitMs, the
+// converter must go on answering, and de-init must end the session promptly.
+void runRefusedConnection(Checks& checks, const std::string& libraryPath, const std::string& portName,
+                          unsigned limitMs);
+
 }  // namespace wintesthost

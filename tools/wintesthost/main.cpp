@@ -3,6 +3,7 @@
 //
 //   wintesthost selftest
 //   wintesthost converter [--library PATH] [--port NAME]
+//   wintesthost refused-connection [--library PATH] [--port NAME] [--limit-ms N]
 //   wintesthost driver-refusals [--driver PATH] [--missing-com N]
 //   wintesthost driver --com N [--driver PATH] [--silent]
 //
@@ -36,6 +37,7 @@ std::string besideThisProgram(const char* fileName) {
 int usage() {
     std::fputs("usage: wintesthost selftest\n"
                "       wintesthost converter [--library PATH] [--port NAME]\n"
+               "       wintesthost refused-connection [--library PATH] [--port NAME] [--limit-ms N]\n"
                "       wintesthost driver-refusals [--driver PATH] [--missing-com N]\n"
                "       wintesthost driver --com N [--driver PATH] [--silent]\n",
                stderr);
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
     std::string port = "\\\\.\\COM1";
     unsigned com = 0;
     unsigned missingCom = 199;
+    unsigned limitMs = 30000;
     bool silent = false;
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
@@ -66,6 +69,7 @@ int main(int argc, char** argv) {
         else if (option == "--port") port = value;
         else if (option == "--com") com = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
         else if (option == "--missing-com") missingCom = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        else if (option == "--limit-ms") limitMs = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
         else return usage();
     }
 
@@ -74,6 +78,8 @@ int main(int argc, char** argv) {
         wintesthost::runSelfTest(checks);
     } else if (mode == "converter") {
         wintesthost::runConverterSession(checks, library, port);
+    } else if (mode == "refused-connection") {
+        wintesthost::runRefusedConnection(checks, library, port, limitMs);
     } else if (mode == "driver-refusals") {
         wintesthost::runDriverRefusals(checks, driver, missingCom);
     } else if (mode == "driver") {
