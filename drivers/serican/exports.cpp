@@ -1,9 +1,42 @@
 // The five entries the stack resolves by name. No exception leaves them.
+#include <mutex>
+#include <vector>
+
 #include "driver.h"
+#include "platform/mutex.h"
 #include "error.h"
 #include "serican.h"
 
 using serican::Driver;
+
+namespace {
+
+// Closed drivers, kept until the library is unloaded (see canClose_driver). One small object per
+// open and close of an adapter.
+class RetiredDrivers {
+public:
+    ~RetiredDrivers() {
+        for (Driver* driver : drivers_) delete driver;
+    }
+    void add(Driver* driver) {
+        std::lock_guard<platform::Mutex> lock(mutex_);
+        drivers_.push_back(driver);
+    }
+
+private:
+    platform::Mutex mutex_;
+    std::vector<Driver*> drivers_;
+};
+
+void retire(Driver* driver) {
+    static RetiredDrivers retired;
+    try {
+        retired.add(driver);
+    } catch (...) {  // out of memory: keeping the object is still safe
+    }
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -21,9 +54,11 @@ ORBEL_DLL_EXPORT void* ORBEL_STDCALL canOpen_driver(s_BOARD* board) {
 ORBEL_DLL_EXPORT int32_t ORBEL_STDCALL canClose_driver(void* handle) {
     if (handle == nullptr) return 1;
     auto* driver = static_cast<Driver*>(handle);
-    // A call that is still inside after the wait would be left with freed memory; keeping the
-    // object is the lesser harm.
-    if (driver->close()) delete driver;
+    driver->close();
+    // The caller's receive thread may have checked that the port is open and be just about to
+    // call in with this handle. A closed driver answers such a late call with 1, so the object
+    // is retired rather than freed, and goes when the library is unloaded.
+    retire(driver);
     return 1;
 }
 

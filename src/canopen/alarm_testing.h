@@ -16,5 +16,12 @@ void runAlarmWakeup();
 uint32_t programmedWakeup();
 // The time from the last wake-up to the next due alarm, as the service reckons it.
 uint32_t totalSleepTime();
+// The highest slot the arming scan covers (-1: none).
+int highestUsedSlot();
+// The tick count taken at the latest wake-up.
+uint32_t lastWakeup();
+// Frees every slot and forgets the pending wake-up, so that a test starts from an empty
+// table whatever ran before it in the same process.
+void resetAlarmTable();
 
 }  // namespace canopen::testing

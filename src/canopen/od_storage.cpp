@@ -20,6 +20,15 @@ void fillArray(OdSubEntry* subs, OdArray<T>& array, uint8_t type) {
 
 }  // namespace
 
+OdValues::OdValues() {
+    for (int n = 0; n < kSdoClientChannels; ++n) {
+        SdoClientParameter& p = sdoClients[n];
+        p.clientToServer = 0x600u + static_cast<uint32_t>(n);
+        p.serverToClient = 0x580u + static_cast<uint32_t>(n);
+        p.serverNodeId = static_cast<uint8_t>(n);
+    }
+}
+
 ObjectDictionary::ObjectDictionary() {
     OdValues& v = values;
     subs1000_[0] = entry(kReadOnly, kUnsigned32, 4, &v.deviceType);
@@ -35,9 +44,6 @@ ObjectDictionary::ObjectDictionary() {
     subs1200_[2] = entry(kReadOnly, kUnsigned32, 4, &v.sdoServerAnswerCobId);
     for (int n = 0; n < kSdoClientChannels; ++n) {
         SdoClientParameter& p = v.sdoClients[n];
-        p.clientToServer = 0x600u + static_cast<uint32_t>(n);
-        p.serverToClient = 0x580u + static_cast<uint32_t>(n);
-        p.serverNodeId = static_cast<uint8_t>(n);
         auto& subs = subsClients_[n];
         subs[0] = entry(kReadOnly, kUnsigned8, 1, &p.count);
         subs[1] = entry(kReadWrite, kUnsigned32, 4, &p.clientToServer);

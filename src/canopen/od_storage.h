@@ -27,6 +27,8 @@ struct SdoClientParameter {
 };
 
 struct OdValues {
+    OdValues();  // client channel n talks to node n on the default COB-ids
+
     uint32_t deviceType = 0;                      // 0x1000
     uint8_t errorRegister = 0;                    // 0x1001
     uint8_t heartbeatConsumerCount = kHeartbeatConsumers;  // 0x1016 sub 0

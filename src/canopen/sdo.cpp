@@ -1,51 +1,55 @@
-// Place of the SDO engine (client and server transfers over the node's single line).
-// Until the engine lands here, frames are ignored and every transfer start is refused as
-// "line busy", so that callers see a clean failure rather than a silent success.
+// Entry of SDO frames into the engine, and the line's hooks into the rest of the stack.
 #include "sdo.h"
 
+#include "abort_codes.h"
 #include "node_data.h"
+#include "sdo_engine.h"
 
 namespace canopen {
 
-uint8_t readNetworkDictCallback(NodeData*, uint8_t, uint16_t, uint8_t, uint8_t, SdoCallback, bool) {
-    return kSdoBusy;
+using namespace sdo;
+
+void handleSdoFrame(NodeData* node, const CanMessage* message) {
+    // An SDO is never a remote frame; such a frame carries no request to answer.
+    if (!node || !message || message->rtr) return;
+    uint8_t role = kSdoRoleServer;
+    uint8_t channel = kServerChannel;
+    if (message->cobId != serverRequestCobId(node)) {
+        if (!findChannelByAnswerCobId(node, message->cobId, &channel)) return;
+        role = kSdoRoleClient;
+    }
+    if (message->len != 8) {
+        sendAbort(node, role, channel, 0, 0, kAbortGeneral);
+        return;
+    }
+    if (role == kSdoRoleServer)
+        handleServerFrame(node, message->data);
+    else
+        handleClientFrame(node, channel, message->data);
 }
-
-uint8_t writeNetworkDict(NodeData*, uint8_t, uint16_t, uint8_t, uint32_t, uint8_t, const void*, bool) {
-    return kSdoBusy;
-}
-
-uint8_t writeNetworkDictWithCallback(NodeData*, uint8_t, uint16_t, uint8_t, uint32_t, uint8_t, const void*,
-                                     SdoCallback, bool) {
-    return kSdoBusy;
-}
-
-uint8_t getReadResultNetworkDict(NodeData*, uint8_t, void*, uint32_t* size, uint32_t*) {
-    if (size) *size = 0;
-    return kSdoAbortedLocally;
-}
-
-uint8_t getWriteResultNetworkDict(NodeData*, uint8_t, uint32_t*) { return kSdoAbortedLocally; }
-
-uint8_t resetSdoClientLine(NodeData*, uint8_t, uint8_t) { return 0xFF; }
-
-uint8_t getSdoRemaining(NodeData*, uint8_t, uint32_t* remaining) {
-    if (remaining) *remaining = 0;
-    return 0;
-}
-
-void handleSdoFrame(NodeData*, const CanMessage*) {}
 
 void freeSdoLine(NodeData* node) {
+    if (!node) return;
     SdoLine& line = node->sdo;
-    line.alarm = cancelAlarm(line.alarm);
-    line.channel = 0;
-    line.role = kSdoRoleNone;
-    line.state = kSdoFree;
-    line.abortCode = 0;
-    line.callback = nullptr;
-    line.heapBuffer.reset();
-    line.heapSize = 0;
+    // A client request cut off here would otherwise wait for a callback that never comes.
+    if (line.role == kSdoRoleClient && inProgress(line.state)) {
+        line.alarm = cancelAlarm(line.alarm);
+        line.state = kSdoAbortedLocally;
+        line.step = kStepNone;
+        line.abortCode = kAbortLocalControl;
+        notifyClient(node);
+        if (inProgress(line.state)) return;  // the callback started the next request
+    }
+    releaseLine(node);
+}
+
+uint8_t getSdoRemaining(NodeData* node, uint8_t line, uint32_t* remaining) {
+    if (!remaining) return 0xFF;
+    *remaining = 0;
+    if (!node || line != 0) return 0xFF;
+    const SdoLine& sdoLine = node->sdo;
+    if (sdoLine.count > sdoLine.offset) *remaining = sdoLine.count - sdoLine.offset;
+    return 0;
 }
 
 }  // namespace canopen

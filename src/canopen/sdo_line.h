@@ -60,6 +60,13 @@ struct SdoLine {
     uint8_t dataType = 0;           // kept for the caller
     AlarmHandle alarm = NO_ALARM;   // time-out
     SdoCallback callback = nullptr;
+    // Engine bookkeeping.
+    uint8_t step = 0;               // where the transfer stands between two frames (sdo_engine.h)
+    uint8_t sizeIndicated = 0;      // the count was given by the peer or the caller, 0 included
+    uint8_t expedited = 0;          // a client download sent whole in its initiate request
+    uint8_t lastSegment = 0;        // block: the segment with the last data byte was sent / stored
+    uint8_t segmentsSinceAck = 0;   // block, receiving side: frames seen since the last acknowledgement
+    uint32_t inlineUsed = 0;        // bytes of `data` written since the line was freed (cleared on free)
 };
 
 }  // namespace canopen

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "machine/orbel_commdiag.h"
 #include "orbel_conv/orbel_trace.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
 
@@ -17,6 +18,7 @@ ORBEL_Conv* ORBEL_Conv::getInstance() {
         converter.outBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
         ORBEL_PkgHandler::fillCommandTable();
         converter.state.store(kIdle, std::memory_order_release);
+        ORBEL_CommDiag::instance();
     });
     return &converter;
 }

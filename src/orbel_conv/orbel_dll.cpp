@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "machine/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_conv/orbel_trace.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
@@ -55,6 +56,9 @@ int32_t ORBEL_STDCALL ORBEL_DllDeInit() {
     ORBEL_Trace("%s(): ++\n", name);
     int32_t expected = 1;
     if (!initialised.compare_exchange_strong(expected, 0)) return leave(name, ORBEL_NOT_INITIALISED);
+    ORBEL_CommDiag::DestroyInstance();
+    // The connection belonged to the destroyed client: the next 0xE6 must connect the new one.
+    ORBEL_Conv::getInstance()->forgetConnection();
     return leave(name, ORBEL_OK);
 }
 
@@ -96,7 +100,8 @@ int32_t ORBEL_STDCALL ORBEL_ConvAddParameterDescription(char* path, int32_t) {
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvClearParameterList() {
-    return notAvailable("ORBEL_ConvClearParameterList", "parameter handler");
+    ORBEL_Conv::getInstance()->getParameterHandler().ClearParameterList();
+    return ORBEL_OK;
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvBuildBlockDownloadBinary(char* directoryPath, char* outputFileName) {

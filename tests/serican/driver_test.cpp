@@ -290,6 +290,17 @@ TEST_F(SericanDriver, CloseWakesAReceiveWaitingForTheLine) {
     EXPECT_EQ(pending.get().result, 1);
 }
 
+TEST_F(SericanDriver, ACallThatArrivesJustAfterCloseIsRefusedNotServedFromFreedMemory) {
+    // The stack's receive thread may have checked the port an instant before the close and call
+    // in right after it. (Under the address sanitizer a freed driver would fail this loudly.)
+    open();
+    void* const closed = handle;
+    closeDriver();
+    CanMessage m{};
+    EXPECT_EQ(canReceive_driver(closed, &m), 1);
+    EXPECT_EQ(canSend_driver(closed, &m), 1);
+}
+
 TEST_F(SericanDriver, AHungUpLineReturnsOneAndNeverHangs) {
     open();
     auto pending = receiveBlocked();

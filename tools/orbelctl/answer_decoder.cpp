@@ -76,6 +76,7 @@ std::string describe(const std::vector<uint8_t>& answer) {
 
 std::string modeName(uint8_t statusByte1) {
     switch (statusByte1) {
+    case 0x00: return "no mode reported (a machine in its bootloader has none)";
     case 0x01: return "normal operation";
     case 0x02: return "module mode 3";
     case 0x04: return "module mode 2";

@@ -37,11 +37,12 @@ Answer HostLink::poll(const std::vector<uint8_t>& package, bool& timedOut) {
 }
 
 std::vector<uint8_t> HostLink::package(uint8_t command, uint8_t stateByte, const std::vector<uint8_t>& data) {
-    // Reserved first: GCC 12 warns falsely (-Warray-bounds) on inserting into a 4-byte vector.
-    std::vector<uint8_t> bytes;
-    bytes.reserve(data.size() + 5);
-    bytes.assign({0xAA, static_cast<uint8_t>(data.size() + 2), command, stateByte});
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    bytes.push_back(orbel::frameChecksum(bytes.data(), bytes.size()));
+    std::vector<uint8_t> bytes(data.size() + 5);
+    bytes[0] = 0xAA;
+    bytes[1] = static_cast<uint8_t>(data.size() + 2);
+    bytes[2] = command;
+    bytes[3] = stateByte;
+    for (size_t i = 0; i < data.size(); ++i) bytes[4 + i] = data[i];
+    bytes.back() = orbel::frameChecksum(bytes.data(), bytes.size() - 1);
     return bytes;
 }

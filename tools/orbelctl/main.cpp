@@ -104,7 +104,7 @@ public:
     ConverterLibrary& library() { return library_; }
 
     // Polls a command until it is no longer busy and reports how it ended.
-    int pollCommand(uint8_t command, const char* what, Answer& answer) {
+    int pollCommand(uint8_t command, const char* what, Answer& answer, const char* failureHint = "") {
         bool timedOut = false;
         answer = link_->poll(HostLink::package(command), timedOut);
         if (timedOut) {
@@ -116,7 +116,7 @@ public:
             return kRefused;
         }
         if (answer.state() != 1) {
-            say("%s: %s\n", what, answer_decoder::stateName(answer.state()).c_str());
+            say("%s: %s%s\n", what, answer_decoder::stateName(answer.state()).c_str(), failureHint);
             return kRefused;
         }
         return kOk;
@@ -162,14 +162,15 @@ int commandStatus(Session& session) {
 
 int commandConnect(Session& session) {
     Answer answer;
-    const int result = session.pollCommand(0xE6, "connect", answer);
+    const int result = session.pollCommand(0xE6, "connect", answer,
+                                           " (no connection to the machine: is the adapter on the port and the machine on?)");
     if (result == kOk) say("connect: machine connected, serial number read\n");
     return result;
 }
 
 int commandIdentify(Session& session) {
     Answer answer;
-    int result = session.pollCommand(0xFA, "identify", answer);
+    const int result = session.pollCommand(0xFA, "identify", answer, " (connect first, in the same session)");
     if (result != kOk) return result;
     const Answer id = session.link().exchange(HostLink::package(0xFB));
     if (id.state() != 1 || id.bytes.size() < 10) {
@@ -183,7 +184,7 @@ int commandIdentify(Session& session) {
         say("machine:          unknown (identification bytes 0x%02X 0x%02X)\n", id.bytes[6], id.bytes[7]);
     uint8_t revision[3] = {0, 0, 0};
     if (session.library().ConvGetSWRevision(sizeof revision, revision) == 0)
-        say("software version: %u.%u.%u\n", revision[0], revision[1], revision[2]);
+        say("software version: %u.%02u.%02u\n", revision[0], revision[1], revision[2]);
     else
         say("software version: not available\n");
     return kOk;
@@ -223,6 +224,7 @@ int runScript(Session& session, const std::string& path) {
         ++lineNumber;
         const auto hash = line.find('#');
         if (hash != std::string::npos) line.erase(hash);
+        line.erase(line.find_last_not_of(" \t\r") + 1);
         auto words = splitWords(line);
         if (words.empty()) continue;
         CLI::App app("orbelctl script line");

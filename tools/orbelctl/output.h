@@ -9,8 +9,4 @@ namespace output {
 void init(bool quiet);
 FILE* out();
 
-// A progress line: a bar on a terminal, plain "label: n %" lines (at every 10 %) otherwise.
-void progress(const char* label, unsigned percent);
-void progressDone();
-
 }  // namespace output

@@ -1,0 +1,143 @@
+// Block transfers, the same for both roles: the sending side (client download, server upload)
+// and the receiving side (server download, client upload). Segments carry 7 bytes each and are
+// numbered from 1 within a block; no CRC is computed.
+#include "abort_codes.h"
+#include "node_data.h"
+#include "sdo_engine.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace canopen::sdo {
+
+namespace {
+
+constexpr uint8_t kLastSegmentFlag = 0x80;
+constexpr uint8_t kSequenceMask = 0x7F;
+
+}  // namespace
+
+void sendBlock(NodeData* node) {
+    SdoLine& line = node->sdo;
+    const uint32_t cobId = transmitCobId(node, line.role, line.channel);
+    const uint8_t* data = lineData(line);
+    uint32_t position = line.lastBlockOffset;
+    line.sequence = 0;
+    line.lastSegment = 0;
+    line.step = kStepBlockAck;
+    for (uint8_t sequence = 1; sequence <= line.blockSize; ++sequence) {
+        const uint32_t n = std::min(kSegmentBytes, line.count - position);
+        const bool last = position + n >= line.count;
+        uint8_t frame[8]{};
+        frame[0] = static_cast<uint8_t>(sequence | (last ? kLastSegmentFlag : 0));
+        std::memcpy(frame + 1, data + position, n);
+        position += n;
+        line.sequence = sequence;
+        if (last) {
+            line.lastSegment = 1;
+            line.endDataCount = static_cast<uint8_t>(kSegmentBytes - n);
+        }
+        // A segment the driver drops is one the receiver does not acknowledge; it goes again.
+        transmit(node, cobId, frame);
+        if (last) break;
+    }
+}
+
+bool acceptBlockAck(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    const uint8_t acknowledged = frame[1];
+    const uint8_t nextBlockSize = frame[2];
+    // The receiver cannot have seen a segment that was never sent; anything up to the count sent
+    // is a sound answer, 0 included (nothing arrived, the whole block goes again).
+    if (acknowledged > line.sequence) {
+        abortTransfer(node, kAbortLocalControl);
+        return false;
+    }
+    if (acknowledged == line.sequence && line.lastSegment) {
+        line.offset = line.count;
+        return true;
+    }
+    if (nextBlockSize == 0 || nextBlockSize > kMaxBlockSize) {
+        abortTransfer(node, kAbortLocalControl);
+        return false;
+    }
+    // The short last segment carries the position past the data size; the cap keeps an
+    // acknowledged position within the data.
+    const uint64_t position = static_cast<uint64_t>(line.lastBlockOffset) + kSegmentBytes * acknowledged;
+    line.lastBlockOffset = static_cast<uint32_t>(std::min<uint64_t>(position, line.count));
+    line.offset = line.lastBlockOffset;
+    line.blockSize = nextBlockSize;
+    sendBlock(node);
+    return false;
+}
+
+void receiveBlockSegment(NodeData* node, const uint8_t* frame, bool mayGrow) {
+    SdoLine& line = node->sdo;
+    const uint8_t sequence = frame[0] & kSequenceMask;
+    const bool last = (frame[0] & kLastSegmentFlag) != 0;
+    if (line.segmentsSinceAck < 0xFF) ++line.segmentsSinceAck;
+    const bool inOrder = sequence == line.ackSequence + 1 && sequence <= kReceiveBlockSize;
+    if (inOrder) {
+        // With a size given, every segment must start inside it (an empty object still has its
+        // one empty segment); a longer stream is a peer that disagrees with itself.
+        if (line.sizeIndicated && line.offset >= std::max<uint32_t>(line.count, 1)) {
+            abortTransfer(node, kAbortLocalControl);
+            return;
+        }
+        if (line.offset > 0xFFFFFFFFu - kSegmentBytes) {
+            abortTransfer(node, kAbortOutOfMemory);
+            return;
+        }
+        // Bytes past a known size are padding and are not kept; so a transfer of exactly the
+        // inline size stays inline.
+        uint32_t keep = line.sizeIndicated ? std::min(kSegmentBytes, line.count - line.offset) : kSegmentBytes;
+        if (!mayGrow && !line.sizeIndicated) {
+            const uint32_t room = lineCapacity(line) - std::min(line.offset, lineCapacity(line));
+            if (room == 0) {
+                abortTransfer(node, kAbortOutOfMemory);
+                return;
+            }
+            keep = std::min(keep, room);  // the end request tells whether the rest was padding
+        }
+        if (const uint32_t code = storeLineData(line, line.offset, frame + 1, keep, mayGrow)) {
+            abortTransfer(node, code);
+            return;
+        }
+        line.offset += kSegmentBytes;
+        line.ackSequence = sequence;
+        if (last) line.lastSegment = 1;
+    }
+    if (!last && sequence != kReceiveBlockSize) return;
+    // The block's final segment arriving again right after its acknowledgement is a duplicate;
+    // acknowledging it would make the sender repeat a block that already arrived.
+    if (!inOrder && !last && line.segmentsSinceAck == 1) return;
+    uint8_t ack[8]{kBlockAckCommand, line.ackSequence, kReceiveBlockSize};
+    line.ackSequence = 0;
+    line.segmentsSinceAck = 0;
+    if (line.lastSegment) line.step = kStepBlockEndRequest;
+    transmit(node, transmitCobId(node, line.role, line.channel), ack);
+}
+
+bool acceptBlockEnd(NodeData* node, const uint8_t* frame, uint32_t* size) {
+    SdoLine& line = node->sdo;
+    const uint32_t unused = (frame[0] >> 2) & 0x07;
+    if (line.offset < unused) {
+        abortTransfer(node, kAbortLocalControl);
+        return false;
+    }
+    const uint32_t received = line.offset - unused;
+    if (line.sizeIndicated && received != line.count) {
+        abortTransfer(node, kAbortLocalControl);
+        return false;
+    }
+    if (received > lineCapacity(line)) {  // only a server line without a given size gets here
+        abortTransfer(node, kAbortOutOfMemory);
+        return false;
+    }
+    line.count = received;
+    line.offset = received;
+    *size = received;
+    return true;
+}
+
+}  // namespace canopen::sdo

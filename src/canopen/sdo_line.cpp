@@ -1,0 +1,142 @@
+// Keeping the node's one SDO line: its buffers, its time-out, and how a transfer ends by abort.
+#include "abort_codes.h"
+#include "node_data.h"
+#include "sdo_engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace canopen::sdo {
+
+namespace {
+
+// A peer that goes quiet for the time-out ends the transfer. The client's caller is told; if it
+// did not take the result in its callback, nobody will, and the line is freed for the next one.
+void onTimeout(NodeData* node, uint32_t) {
+    SdoLine& line = node->sdo;
+    line.alarm = NO_ALARM;
+    if (!inProgress(line.state)) return;
+    uint8_t frame[8]{};
+    putHeader(frame, kAbortCommand, line.index, line.subIndex);
+    put32(frame + 4, kAbortSdoTimedOut);
+    const uint32_t cobId = transmitCobId(node, line.role, line.channel);
+    if (line.role == kSdoRoleServer) {
+        releaseLine(node);
+        transmit(node, cobId, frame);
+        return;
+    }
+    line.state = kSdoAbortedLocally;
+    line.step = kStepNone;
+    line.abortCode = kAbortSdoTimedOut;
+    transmit(node, cobId, frame);
+    notifyClient(node);
+    if (line.abortCode == kAbortSdoTimedOut) releaseLine(node);
+}
+
+}  // namespace
+
+void releaseLine(NodeData* node) {
+    SdoLine& line = node->sdo;
+    line.alarm = cancelAlarm(line.alarm);
+    // Only the bytes written since the last free can be non-zero, so clearing them clears the
+    // whole inline buffer.
+    std::memset(line.data, 0, std::min(line.inlineUsed, kSdoLineInlineSize));
+    line.heapBuffer.reset();
+    line.heapSize = 0;
+    line.channel = 0;
+    line.role = kSdoRoleNone;
+    line.state = kSdoFree;
+    line.toggle = 0;
+    line.abortCode = 0;
+    line.index = 0;
+    line.subIndex = 0;
+    line.count = 0;
+    line.offset = 0;
+    line.peerCrc = 0;
+    line.blockSize = 0;
+    line.ackSequence = 0;
+    line.objectSize = 0;
+    line.lastBlockOffset = 0;
+    line.sequence = 0;
+    line.endDataCount = 0;
+    line.dataType = 0;
+    line.callback = nullptr;
+    line.step = kStepNone;
+    line.sizeIndicated = 0;
+    line.expedited = 0;
+    line.lastSegment = 0;
+    line.segmentsSinceAck = 0;
+    line.inlineUsed = 0;
+}
+
+void armTimeout(NodeData* node) {
+    SdoLine& line = node->sdo;
+    line.alarm = cancelAlarm(line.alarm);
+    line.alarm = armAlarm(node, kTimeoutAlarmId, onTimeout, kTimeoutMs, 0);
+}
+
+uint8_t* lineData(SdoLine& line) { return line.heapBuffer ? line.heapBuffer.get() : line.data; }
+
+uint32_t lineCapacity(const SdoLine& line) { return line.heapBuffer ? line.heapSize : kSdoLineInlineSize; }
+
+void noteInlineUse(SdoLine& line, uint32_t end) {
+    if (!line.heapBuffer) line.inlineUsed = std::max(line.inlineUsed, std::min(end, kSdoLineInlineSize));
+}
+
+uint32_t storeLineData(SdoLine& line, uint32_t at, const uint8_t* source, uint32_t n, bool mayGrow) {
+    if (n == 0) return 0;
+    const uint64_t end = static_cast<uint64_t>(at) + n;
+    if (end > 0xFFFFFFFFu) return kAbortOutOfMemory;
+    if (end > lineCapacity(line)) {
+        if (!mayGrow) return kAbortOutOfMemory;
+        uint64_t capacity = lineCapacity(line);
+        while (capacity < end) capacity += kHeapGrowth;
+        capacity = std::min<uint64_t>(capacity, 0xFFFFFFFFu);
+        std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[static_cast<size_t>(capacity)]);
+        if (!grown) return kAbortOutOfMemory;
+        std::memcpy(grown.get(), lineData(line), at);
+        line.heapBuffer = std::move(grown);
+        line.heapSize = static_cast<uint32_t>(capacity);
+    }
+    std::memcpy(lineData(line) + at, source, n);
+    noteInlineUse(line, static_cast<uint32_t>(end));
+    return 0;
+}
+
+void notifyClient(NodeData* node) {
+    SdoLine& line = node->sdo;
+    if (line.callback) line.callback(node, clientServerNodeId(node, line.channel));
+}
+
+void sendAbort(NodeData* node, uint8_t role, uint8_t channel, uint16_t index, uint8_t subIndex, uint32_t code) {
+    SdoLine& line = node->sdo;
+    const bool endsTransfer = line.role == role && line.channel == channel && inProgress(line.state);
+    uint8_t frame[8]{};
+    putHeader(frame, kAbortCommand, index, subIndex);
+    put32(frame + 4, code);
+    const uint32_t cobId = transmitCobId(node, role, channel);
+    if (!endsTransfer) {
+        transmit(node, cobId, frame);
+        return;
+    }
+    if (role == kSdoRoleServer) {
+        releaseLine(node);
+        transmit(node, cobId, frame);
+        return;
+    }
+    // The caller learns at once rather than at the time-out, which would overwrite the code.
+    line.alarm = cancelAlarm(line.alarm);
+    line.state = kSdoAbortedLocally;
+    line.step = kStepNone;
+    line.abortCode = code;
+    transmit(node, cobId, frame);
+    notifyClient(node);
+}
+
+void abortTransfer(NodeData* node, uint32_t code) {
+    SdoLine& line = node->sdo;
+    sendAbort(node, line.role, line.channel, line.index, line.subIndex, code);
+}
+
+}  // namespace canopen::sdo

@@ -1,0 +1,12 @@
+#pragma once
+// Seams for tests: the connection procedures' poll waits run through one function that a
+// test may replace, so that time budgets of seconds are walked through without sleeping.
+#include <cstdint>
+
+namespace CommDiag::testing {
+
+// Called instead of waiting ms milliseconds; null restores real waiting.
+using PollWait = void (*)(uint32_t ms);
+void setPollWait(PollWait wait);
+
+}  // namespace CommDiag::testing

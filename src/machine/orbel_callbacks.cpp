@@ -1,0 +1,303 @@
+#include "machine/orbel_callbacks.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "machine/orbel_commdiag.h"
+#include "machine/orbel_machine.h"
+#include "machine/value_type.h"
+#include "orbel_conv/orbel_conv.h"
+#include "orbel_conv/orbel_trace.h"
+#include "platform/clock.h"
+
+namespace {
+
+constexpr int kNoSubIndex = 21;
+constexpr int kNoObject = 22;
+
+std::atomic<uint32_t> reconnectDelayMs{1500};
+
+// Starts a follow-up request with the converter already busy. Its completion may run on a stack
+// thread before the start call returns, and sets idle or error there; marking busy afterwards
+// would overwrite that and leave the host polling a busy converter for ever.
+template <typename Start>
+int32_t startFollowUp(ORBEL_Conv* conv, Start start) {
+    conv->setBusy();
+    return start();
+}
+
+void traceResult(const char* name, int result) { ORBEL_Trace("%s(): retVal 0x%02x\n", name, static_cast<unsigned>(result)); }
+
+void traceBytes13(const char* name, const char* label, const uint8_t* b) {
+    ORBEL_Trace("%s(): %s: 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x\n",
+                name, label, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12]);
+}
+
+}  // namespace
+
+void ORBEL_SetReconnectDelayForTesting(uint32_t ms) { reconnectDelayMs.store(ms); }
+
+void StartConnection_callback(int result) {
+    const char* const name = "StartConnection_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result != 0) {
+        conv->resetMachineState();
+        conv->setError();
+        return;
+    }
+    conv->setConnected();
+    if (startFollowUp(conv, ORBEL_CommDiag::ReadMachineMode) == 0) {
+        ORBEL_Trace("%s(): machine mode requested\n", name);
+    } else {
+        ORBEL_Trace("%s(): unable to request machine mode!\n", name);
+        conv->setError();
+    }
+}
+
+void CloseConnection_callback(int result) {
+    const char* const name = "CloseConnection_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result != 0) {
+        ORBEL_Trace("%s(): Connection to machine not closed.\n", name);
+        conv->setError();
+        return;
+    }
+    ORBEL_Trace("%s(): Connection to machine closed successfully.\n", name);
+    ORBEL_Trace("%s(): Trying to start again.\n", name);
+    // The machine restarts after a download; give it time before connecting again.
+    platform::sleepMs(reconnectDelayMs.load());
+    if (startFollowUp(conv, ORBEL_CommDiag::StartConnection) == 0) {
+        ORBEL_Trace("%s(): start connection requested\n", name);
+    } else {
+        conv->setIdle();
+    }
+}
+
+void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
+    const char* const name = "ReadMachineMode_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    const bool moduleObject = conv->isModuleModeObjectUsed();
+    if (result == kNoObject) {
+        if (moduleObject) {
+            ORBEL_Trace("%s(): Unable to get machine mode - it might be that the device is inside the bootloader!\n", name);
+            conv->setIdle();
+            return;
+        }
+        // No machine mode object: this machine keeps its mode in the module mode object.
+        conv->setModuleModeObjectUsed();
+        if (startFollowUp(conv, ORBEL_CommDiag::ReadMachineMode) == 0) {
+            ORBEL_Trace("%s(): machine mode requested\n", name);
+        } else {
+            ORBEL_Trace("%s(): unable to request machine mode!\n", name);
+            conv->setError();
+        }
+        return;
+    }
+    if (result != 0) {
+        ORBEL_Trace("%s(): unable to read machine mode %d\n", name, result);
+        conv->setError();
+        return;
+    }
+    uint32_t read = 0;
+    std::memcpy(&read, value, sizeof read);
+    uint32_t wanted = 0;
+    int32_t started = 0;
+    if (!moduleObject) {
+        ORBEL_Trace("%s(): machine mode successfully read 0x%02x\n", name, read);
+        wanted = conv->targetMachineMode(read);
+        if (wanted == read) {
+            ORBEL_Trace("%s(): no mode change necessary\n", name);
+            conv->setIdle();
+            return;
+        }
+        started = startFollowUp(conv, [wanted] { return ORBEL_CommDiag::WriteMachineMode(wanted); });
+        ORBEL_Trace(started == 0 ? "%s(): machine mode change requested\n" : "%s(): unable to request machine mode!\n", name);
+    } else {
+        ORBEL_Trace("%s(): module mode successfully read 0x%02x\n", name, read);
+        wanted = conv->targetModuleMode(read);
+        if (wanted == read) {
+            ORBEL_Trace("%s(): no mode change necessary\n", name);
+            conv->setIdle();
+            return;
+        }
+        started = startFollowUp(conv, [wanted] { return ORBEL_CommDiag::WriteModuleMode(wanted); });
+        ORBEL_Trace(started == 0 ? "%s(): module mode change requested\n" : "%s(): unable to request module mode!\n", name);
+    }
+    if (started != 0) conv->setError();
+}
+
+void WriteMachineMode_callback(int result, int, unsigned char, void*) {
+    const char* const name = "WriteMachineMode_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result == 0) {
+        ORBEL_Trace("%s(): machine / module mode successfully set\n", name);
+        conv->setIdle();
+    } else {
+        ORBEL_Trace("%s(): unable to write machine / module mode %d\n", name, result);
+        conv->setError();
+    }
+}
+
+void ReadMachineType_callback(int result, int, unsigned char, void*, unsigned int) {
+    const char* const name = "ReadMachineType_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    MachineTypeRecord record = ORBEL_CommDiag::transferMachineType();
+    if (result == 0) {
+        ORBEL_Trace("%s(): Machine type: 0x%02x machine number: 0x%02x machine variant: 0x%02x\n", name,
+                    static_cast<unsigned>(record.type), static_cast<unsigned>(record.number),
+                    static_cast<unsigned>(record.variant));
+    } else if (result == kNoObject) {
+        ORBEL_Trace("%s(): Unable to read machine type - the device seems to be in bootloader mode\n", name);
+        record = MachineTypeRecord{4, 0, 0};
+    } else {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+    }
+    conv->setMachineType(record);
+    conv->setIdle();
+}
+
+void SwVersion_callback(int result, int, unsigned char, void*, unsigned int) {
+    const char* const name = "SwVersion_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    const uint8_t* version = ORBEL_CommDiag::transferSwVersion();
+    if (result == 0) {
+        ORBEL_Trace("%s(): SW Version: %01d.%02d.%02d\n", name, version[2], version[1], version[0]);
+        conv->storeSwVersion(version);
+    } else if (result == kNoObject) {
+        ORBEL_Trace("%s(): Reading of software revision failed - machine seems to be in bootloader mode\n", name);
+        const uint8_t none[3] = {0, 0, 0};
+        conv->storeSwVersion(none);
+    } else {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->storeSwVersion(version);
+    }
+    conv->setIdle();
+}
+
+void SerialNumberMachine_callback(int result, int, unsigned char, void*, unsigned int) {
+    const char* const name = "SerialNumberMachine_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    const uint8_t* serial = ORBEL_CommDiag::transferSerialNumber();
+    if (result == 0)
+        traceBytes13(name, "Serial Nr", serial);
+    else
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+    conv->storeSerialNumber(serial);
+    conv->setIdle();
+}
+
+void MaterialNumberMachine_callback(int result, int, unsigned char, void* record, unsigned int) {
+    const char* const name = "MaterialNumberMachine_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result == 0) {
+        traceBytes13(name, "Material number", static_cast<const uint8_t*>(record));
+        conv->storeMaterialNumber(static_cast<const uint8_t*>(record));
+    } else {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+    }
+    conv->setIdle();
+}
+
+void WriteSerialNumberMachine_callback(int result, int, unsigned char, void*, unsigned int) {
+    traceResult("WriteSerialNumberMachine_callback", result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result == 0)
+        conv->setIdle();
+    else
+        conv->setError();
+}
+
+void WriteMaterialNumberMachine_callback(int result, int, unsigned char, void*, unsigned int) {
+    const char* const name = "WriteMaterialNumberMachine_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result == 0) {
+        conv->setIdle();
+    } else {
+        ORBEL_Trace("%s(): unable to write material number 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+    }
+}
+
+void WriteOutput_callback(int result, int, unsigned char, void*) {
+    const char* const name = "WriteOutput_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result == 0) {
+        conv->setIdle();
+    } else {
+        ORBEL_Trace("%s(): unable to write output 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+    }
+}
+
+namespace {
+
+void featureReadDone(const char* name, int result, int valueType, void* value) {
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result != 0) {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+        return;
+    }
+    switch (valueType) {
+    case VALUE_TYPE_U8: conv->setValueForCurrentFeatReq(*static_cast<uint8_t*>(value)); break;
+    case VALUE_TYPE_U16: conv->setValueForCurrentFeatReq(*static_cast<uint16_t*>(value)); break;
+    case VALUE_TYPE_U32: conv->setValueForCurrentFeatReq(*static_cast<uint32_t*>(value)); break;
+    case VALUE_TYPE_I8: conv->setValueForCurrentFeatReq(*static_cast<int8_t*>(value)); break;
+    case VALUE_TYPE_I16: conv->setValueForCurrentFeatReq(*static_cast<int16_t*>(value)); break;
+    case VALUE_TYPE_I32: conv->setValueForCurrentFeatReq(*static_cast<int32_t*>(value)); break;
+    case VALUE_TYPE_FLOAT: conv->setValueForCurrentFeatReq(*static_cast<float*>(value)); break;
+    default: break;
+    }
+    if (conv->runNextFeatureReq()) {
+        ORBEL_Trace("%s(): sensors request is runnning\n", name);
+        return;  // still busy: the next read's callback carries on
+    }
+    conv->setIdle();
+}
+
+}  // namespace
+
+void ReadInput_callback(int result, int valueType, unsigned char, void* value) {
+    featureReadDone("ReadInput_callback", result, valueType, value);
+}
+
+void ReadMeasurement_callback(int result, int valueType, unsigned char, void* value) {
+    featureReadDone("ReadMeasurement_callback", result, valueType, value);
+}
+
+void ReadMachineParameter_callback(int result, int valueType, unsigned char, void* value) {
+    const char* const name = "ReadMachineParameter_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result != 0) {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+        return;
+    }
+    conv->getParameterHandler().SetParameterValueForCurrentReq(valueType, value);
+    // The parameter request queues are not in this build: with nothing queued the read ends here.
+    conv->setIdle();
+}
+
+void WriteMachineParameter_callback(int result, int, unsigned char, void*) {
+    const char* const name = "WriteMachineParameter_callback";
+    traceResult(name, result);
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result != 0) {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+        return;
+    }
+    conv->setIdle();
+}

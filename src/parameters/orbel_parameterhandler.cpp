@@ -1,0 +1,24 @@
+#include "parameters/orbel_parameterhandler.h"
+
+#include <cstring>
+
+#include "orbel_conv/orbel_conv.h"
+#include "orbel_conv/orbel_trace.h"
+
+void ORBEL_ParameterHandler::ClearParameterList() {
+    ORBEL_Trace("%s(): clearing parameter index\n", "ORBEL_ParameterHandler::ClearParameterList");
+    currentListKey = 0;
+}
+
+void ORBEL_ParameterHandler::SetParameterValueForCurrentReq(int32_t, const void* value) {
+    const char* const name = "ORBEL_ParameterHandler::SetParameterValueForCurrentReq";
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (currentObjectId == 0x4002 && static_cast<int32_t>(currentAddress) == conv->getOpHoursCounterReqAddr()) {
+        uint32_t seconds = 0;
+        std::memcpy(&seconds, value, sizeof seconds);
+        conv->setMainOpHoursCounter(seconds);
+        ORBEL_Trace("%s(): op hours counter value detected - value %d\n", name, static_cast<int>(seconds));
+        return;
+    }
+    ORBEL_Trace("%s(): no parameter list for address 0x%04x in this build, value dropped\n", name, currentAddress);
+}

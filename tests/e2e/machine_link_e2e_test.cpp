@@ -1,0 +1,166 @@
+// The legacy host's connection and identification sequence, through the exports, against
+// machine-sim on a pty with the real serial CAN driver.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "host_session.h"
+#include "machine_sim_process.h"
+#include "orbel_conv/orbel_dll.h"
+#include "platform/clock.h"
+
+namespace {
+
+using orbeltest::exchange;
+using orbeltest::MachineSimProcess;
+
+struct Model {
+    const char* name;
+    uint8_t family, number;  // 0xFB bytes 6 and 7
+    uint8_t major, minor, patch;
+    uint8_t statusByte1;     // 0x01 answer in the machine's default mode
+};
+
+std::ostream& operator<<(std::ostream& os, const Model& m) { return os << m.name; }
+
+const Model kModels[] = {
+    {"wren", 0x0A, 0x08, 2, 4, 1, 0x01},   {"wren-2", 0x0A, 0x09, 2, 4, 1, 0x01},
+    {"finch", 0x0A, 0x0A, 1, 12, 3, 0x01}, {"swift", 0x0A, 0x0B, 3, 1, 0, 0x01},
+    {"crane", 0x0A, 0x0C, 2, 5, 13, 0x01}, {"robin", 0x0A, 0x0E, 1, 0, 7, 0x01},
+    {"kestrel", 0x0D, 0x01, 4, 2, 0, 0x01},
+};
+
+class MachineLink : public ::testing::Test {
+protected:
+    void startMachine(const std::string& model, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"--model", model, "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::string error;
+        ASSERT_TRUE(sim.start(args, error)) << error;
+        setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
+        setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
+        char port[] = "\\\\.\\COM1";
+        ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    }
+    void TearDown() override {
+        ORBEL_DllDeInit();
+        sim.stop();
+    }
+
+    // Repeats a command while the answer says busy, as the host does.
+    std::vector<uint8_t> poll(uint8_t command, uint32_t limitMs = 20000) {
+        const uint32_t start = platform::tickCountMs();
+        for (;;) {
+            auto e = exchange({0xAA, 0x03, command, 0x00, 0x00});
+            if (e.answer.size() < 4 || e.answer[3] != 2 || platform::tickCountMs() - start > limitMs) return e.answer;
+            platform::sleepMs(20);
+        }
+    }
+
+    MachineSimProcess sim;
+};
+
+class EveryModel : public MachineLink, public ::testing::WithParamInterface<Model> {};
+
+TEST_P(EveryModel, ConnectsIdentifiesAndReportsStatus) {
+    const Model& m = GetParam();
+    startMachine(m.name);
+    auto connect = poll(0xE6);
+    ASSERT_GE(connect.size(), 5u);
+    ASSERT_EQ(connect[3], 1) << "connected and serial number read";
+
+    ASSERT_EQ(poll(0xFA)[3], 1) << "software version and machine type read";
+    const auto id = exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer;
+    ASSERT_EQ(id.size(), 26u);
+    EXPECT_EQ(id[3], 1);
+    EXPECT_EQ(id[6], m.family);
+    EXPECT_EQ(id[7], m.number);
+    EXPECT_EQ(id[8], static_cast<uint8_t>((m.major << 4) | (m.minor > 5 ? 0x0F : m.minor)));
+
+    uint8_t revision[3] = {};
+    ASSERT_EQ(ORBEL_ConvGetSWRevision(3, revision), ORBEL_OK);
+    EXPECT_EQ(revision[0], m.major);
+    EXPECT_EQ(revision[1], m.minor);
+    EXPECT_EQ(revision[2], m.patch);
+
+    const auto status = exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer;
+    ASSERT_EQ(status.size(), 9u);
+    EXPECT_EQ(status[4], m.statusByte1);
+    const auto boot = exchange({0xAA, 0x03, 0x04, 0x00, 0x00}).answer;
+    ASSERT_EQ(boot.size(), 11u);
+    EXPECT_EQ(boot[3], 1);
+    EXPECT_EQ(boot[4], 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, EveryModel, ::testing::ValuesIn(kModels),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name)
+                                 if (c == '-') c = '_';
+                             return name;
+                         });
+
+TEST_F(MachineLink, BootloaderMachineEndsIdleAndIdentifiesAsBootloader) {
+    startMachine("bootloader");
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    ASSERT_EQ(poll(0xFA)[3], 1);
+    const auto id = exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer;
+    ASSERT_EQ(id.size(), 26u);
+    EXPECT_EQ(id[6], 0x0A);
+    EXPECT_EQ(id[7], 0x00);
+    uint8_t revision[3] = {9, 9, 9};
+    ASSERT_EQ(ORBEL_ConvGetSWRevision(3, revision), ORBEL_OK);
+    EXPECT_EQ(revision[0] + revision[1] + revision[2], 0);
+}
+
+TEST_F(MachineLink, ANewSessionAfterDeInitConnectsAFreshClient) {
+    startMachine("crane");
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+    char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    const auto first = exchange({0xAA, 0x03, 0xE6, 0x00, 0x00}).answer;
+    ASSERT_GE(first.size(), 4u);
+    EXPECT_EQ(first[3], 2) << "a new connection is being built, not reported at once";
+    EXPECT_EQ(poll(0xE6)[3], 1);
+    EXPECT_EQ(poll(0xFA)[3], 1);
+}
+
+TEST_F(MachineLink, AMachineThatNeverStartsLeavesTheConverterInErrorNotBusy) {
+    startMachine("crane", {"--never-operational"});
+    ASSERT_EQ(exchange({0xAA, 0x03, 0xE6, 0x00, 0x00}).answer[3], 2);
+    // 0x0F answers busy while the connection runs, then "failed" (not connected); a new 0xE6
+    // would only start the next attempt.
+    const auto answer = poll(0x0F, 20000);
+    ASSERT_GE(answer.size(), 4u);
+    EXPECT_EQ(answer[3], 3) << "busy must end within the connection's time budget";
+    EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u) << "still answering";
+}
+
+TEST_F(MachineLink, AbortedIdentificationReadsEndIdleWithWhatTheyHave) {
+    startMachine("finch", {"--abort", "0x5401:1=0x08000000", "--abort", "0x5404:1=0x06010001"});
+    ASSERT_EQ(poll(0xE6)[3], 1) << "a refused serial number read still ends the sequence";
+    ASSERT_EQ(poll(0xFA)[3], 1);
+    const auto id = exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer;
+    ASSERT_EQ(id.size(), 26u);
+    EXPECT_EQ(id[7], 0x0A) << "machine type still read";
+    EXPECT_EQ(id[8], 0x00) << "version unknown";
+}
+
+TEST_F(MachineLink, AMachineFallingSilentAfterConnectingDoesNotWedgeTheConverter) {
+    startMachine("swift", {"--silent-after-ms", "1500"});
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    platform::sleepMs(1600);
+    // The version read now times out in the client (4 s): the converter must leave busy then,
+    // not stay in it. 0x0F answers busy until then and "done" after (still connected).
+    ASSERT_EQ(exchange({0xAA, 0x03, 0xFA, 0x00, 0x00}).answer[3], 2);
+    const uint32_t start = platform::tickCountMs();
+    const auto answer = poll(0x0F, 10000);
+    ASSERT_GE(answer.size(), 4u);
+    EXPECT_EQ(answer[3], 1);
+    EXPECT_LT(platform::tickCountMs() - start, 6000u);
+    EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u);
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+// orbelctl as a service engineer runs it: a separate program loading the converter library by
+// path, against machine-sim on a pty.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "machine_sim_process.h"
+
+namespace {
+
+using orbeltest::MachineSimProcess;
+
+struct Outcome {
+    int status = -1;
+    std::string output;
+};
+
+Outcome orbelctl(const std::string& arguments) {
+    const std::string command = MachineSimProcess::binDir() + "/orbelctl " + arguments + " 2>&1";
+    Outcome run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
+    const int raw = pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+class Orbelctl : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(Orbelctl, ConnectsAndIdentifiesEveryShippedModel) {
+    MachineSimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", GetParam().first, "--quiet"}, error)) << error;
+    const Outcome run = orbelctl("--quiet --device " + sim.ptyPath() + " --timeout 20 connect");
+    EXPECT_EQ(run.status, 0) << run.output;
+    // A new process: a new converter that connects again, then identifies.
+    const Outcome id = orbelctl("--quiet --device " + sim.ptyPath() + " --timeout 20 identify");
+    EXPECT_EQ(id.status, 1) << "identify needs a connection first: " << id.output;
+    const std::string script = ::testing::TempDir() + "orbelctl_session_" + GetParam().first;
+    FILE* file = std::fopen(script.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("connect\nidentify\nstatus\n", file);
+    std::fclose(file);
+    const Outcome session = orbelctl("--quiet --device " + sim.ptyPath() + " --timeout 20 --script " + script);
+    std::remove(script.c_str());
+    EXPECT_EQ(session.status, 0) << session.output;
+    EXPECT_NE(session.output.find(GetParam().second), std::string::npos) << session.output;
+    const bool bootloader = std::string(GetParam().first) == "bootloader";
+    EXPECT_NE(session.output.find(bootloader ? "module status: no mode reported" : "module status: normal operation"),
+              std::string::npos)
+        << session.output;
+    EXPECT_EQ(session.output.find("ORBEL_"), std::string::npos) << "quiet hides the converter's trace";
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, Orbelctl,
+                         ::testing::Values(std::make_pair("wren", "Wren (machine number 1)"),
+                                           std::make_pair("wren-2", "Wren (machine number 2)"),
+                                           std::make_pair("finch", "Finch (machine number 3)"),
+                                           std::make_pair("swift", "Swift (machine number 4)"),
+                                           std::make_pair("crane", "Crane (machine number 5)"),
+                                           std::make_pair("robin", "Robin (machine number 6)"),
+                                           std::make_pair("kestrel", "Kestrel (machine number 9)"),
+                                           std::make_pair("bootloader", "bootloader")),
+                         [](const auto& info) {
+                             std::string name = info.param.first;
+                             for (char& c : name)
+                                 if (c == '-') c = '_';
+                             return name;
+                         });
+
+TEST(OrbelctlFailures, EachGivesOneClearLineAndANonZeroStatus) {
+    const Outcome noLibrary = orbelctl("--library /nonexistent/liborbel_dll.so status");
+    EXPECT_EQ(noLibrary.status, 3);
+    EXPECT_NE(noLibrary.output.find("cannot load the converter library"), std::string::npos) << noLibrary.output;
+
+    const Outcome noPort = orbelctl("--quiet --device /nonexistent/tty --timeout 5 connect");
+    EXPECT_EQ(noPort.status, 1) << noPort.output;
+    EXPECT_NE(noPort.output.find("connect: failed"), std::string::npos) << noPort.output;
+
+    const Outcome usage = orbelctl("send");
+    EXPECT_EQ(usage.status, 2) << usage.output;
+    const Outcome badHex = orbelctl("--quiet --device /nonexistent/tty send AA 0G");
+    EXPECT_EQ(badHex.status, 2) << badHex.output;
+}
+
+TEST(OrbelctlFailures, AMachineThatNeverAnswersTimesOutInsteadOfHanging) {
+    MachineSimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet", "--silent-after-ms", "0"}, error)) << error;
+    const Outcome run = orbelctl("--quiet --device " + sim.ptyPath() + " --timeout 3 connect");
+    EXPECT_EQ(run.status, 4) << run.output;
+    EXPECT_NE(run.output.find("no answer from the machine"), std::string::npos) << run.output;
+}
+
+}  // namespace
