@@ -3,7 +3,7 @@
 //
 //   wintesthost selftest
 //   wintesthost converter [--library PATH] [--port NAME]
-//   wintesthost refused-connection [--library PATH] [--port NAME] [--limit-ms N]
+//   wintesthost refused-connection [--library PATH] [--port NAME] [--limit-ms N] [--may-stay-busy]
 //   wintesthost driver-refusals [--driver PATH] [--missing-com N]
 //   wintesthost driver --com N [--driver PATH] [--silent]
 //
@@ -37,7 +37,7 @@ std::string besideThisProgram(const char* fileName) {
 int usage() {
     std::fputs("usage: wintesthost selftest\n"
                "       wintesthost converter [--library PATH] [--port NAME]\n"
-               "       wintesthost refused-connection [--library PATH] [--port NAME] [--limit-ms N]\n"
+               "       wintesthost refused-connection [--library PATH] [--port NAME] [--limit-ms N] [--may-stay-busy]\n"
                "       wintesthost driver-refusals [--driver PATH] [--missing-com N]\n"
                "       wintesthost driver --com N [--driver PATH] [--silent]\n",
                stderr);
@@ -56,10 +56,11 @@ int main(int argc, char** argv) {
     unsigned missingCom = 199;
     unsigned limitMs = 30000;
     bool silent = false;
+    bool mayStayBusy = false;
     for (int i = 2; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--silent") {
-            silent = true;
+        if (option == "--silent" || option == "--may-stay-busy") {
+            (option == "--silent" ? silent : mayStayBusy) = true;
             continue;
         }
         if (i + 1 >= argc) return usage();
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
     } else if (mode == "converter") {
         wintesthost::runConverterSession(checks, library, port);
     } else if (mode == "refused-connection") {
-        wintesthost::runRefusedConnection(checks, library, port, limitMs);
+        wintesthost::runRefusedConnection(checks, library, port, limitMs, mayStayBusy);
     } else if (mode == "driver-refusals") {
         wintesthost::runDriverRefusals(checks, driver, missingCom);
     } else if (mode == "driver") {
