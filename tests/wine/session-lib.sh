@@ -4,7 +4,9 @@ set -euo pipefail
 : "${WINE_EXEC:?}" "${WINDOWS_BIN:?}" "${SESSIONS:?}"
 : "${WINEPREFIX:?no wine prefix: run the Windows tests with scripts/wine-run}"
 
-work=$(mktemp -d)
+# Inside the prefix, which scripts/wine-run removes, so that not even a test killed on its
+# time limit leaves files behind.
+work=$(mktemp -d "$WINEPREFIX/session.XXXXXX")
 machine_pids=()
 com_links=()
 cleanup() {
