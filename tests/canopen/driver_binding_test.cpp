@@ -98,10 +98,14 @@ TEST_F(PortTest, OpenTakesTheLowestFreeSlotAndStartsReceiving) {
 TEST_F(PortTest, RefusedBoardIsReportedAndTakesNoSlot) {
     NodeData other;
     s_BOARD refused{"refuse", "125K"};
+#if defined(_WIN32)
+    EXPECT_EQ(openCanPort(&refused, &other), nullptr);  // the line goes to the debugger there
+#else
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(openCanPort(&refused, &other), nullptr);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "CanOpen : Cannot open board {busname='refuse',baudrate='125K'}\n");
+#endif
     EXPECT_EQ(canPortTable()[1].used.load(), 0);
     EXPECT_EQ(other.port, nullptr);
 }
