@@ -1,5 +1,6 @@
 #include "orbel_conv/orbel_conv.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "machine/orbel_commdiag.h"
@@ -8,6 +9,7 @@
 
 namespace {
 constexpr uint32_t kBufferCapacity = 512;
+std::atomic<ORBEL_Conv*> createdInstance{nullptr};
 }
 
 ORBEL_Conv* ORBEL_Conv::getInstance() {
@@ -18,10 +20,13 @@ ORBEL_Conv* ORBEL_Conv::getInstance() {
         converter.outBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
         ORBEL_PkgHandler::fillCommandTable();
         converter.state.store(kIdle, std::memory_order_release);
+        createdInstance.store(&converter);
         ORBEL_CommDiag::instance();
     });
     return &converter;
 }
+
+ORBEL_Conv* ORBEL_Conv::getInstanceIfCreated() { return createdInstance.load(); }
 
 void ORBEL_Conv::setState(State newState, const char* traceName) {
     ORBEL_Trace("%s(): ++\n", traceName);

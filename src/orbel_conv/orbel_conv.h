@@ -14,6 +14,8 @@ public:
     enum State : int32_t { kIdle = 0, kBusy = 1, kError = 2 };
 
     static ORBEL_Conv* getInstance();
+    // The converter if it has been created, else null (creating it would create the client).
+    static ORBEL_Conv* getInstanceIfCreated();
 
     ORBEL_ConvBuffer* getInBuffer() { return inBuffer.get(); }
     ORBEL_ConvBuffer* getOutBuffer() { return outBuffer.get(); }

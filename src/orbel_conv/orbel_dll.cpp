@@ -58,7 +58,7 @@ int32_t ORBEL_STDCALL ORBEL_DllDeInit() {
     if (!initialised.compare_exchange_strong(expected, 0)) return leave(name, ORBEL_NOT_INITIALISED);
     ORBEL_CommDiag::DestroyInstance();
     // The connection belonged to the destroyed client: the next 0xE6 must connect the new one.
-    ORBEL_Conv::getInstance()->forgetConnection();
+    if (ORBEL_Conv* converter = ORBEL_Conv::getInstanceIfCreated()) converter->forgetConnection();
     return leave(name, ORBEL_OK);
 }
 

@@ -40,6 +40,13 @@ TEST(DllDeInit, SucceedsOnceThenReportsNotInitialised) {
     EXPECT_EQ(ORBEL_DllDeInit(), ORBEL_NOT_INITIALISED);
 }
 
+TEST(DllDeInit, LeavesAConverterThatWasNeverUsedUncreated) {
+    // Creating it would create the machine link's client and open the port just to close it.
+    init();
+    EXPECT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+    EXPECT_EQ(ORBEL_Conv::getInstanceIfCreated(), nullptr);
+}
+
 TEST(ByteStream, RefusedBeforeInitAndAfterDeInit) {
     uint8_t package[] = {0xAA, 0x03, 0x01, 0x00, 0x52};
     int32_t count = 1234;

@@ -11,9 +11,6 @@ bool resolve(platform::LibraryHandle handle, const char* name, Fn& fn, std::stri
 
 }  // namespace
 
-ConverterLibrary::~ConverterLibrary() {
-    if (handle_ != nullptr) platform::freeLibrary(handle_);
-}
 
 bool ConverterLibrary::load(const std::string& path, std::string& error) {
     handle_ = platform::loadLibrary(path.c_str());

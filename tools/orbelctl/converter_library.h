@@ -6,7 +6,8 @@
 #include "platform/dynamic_library.h"
 
 // The converter's thirteen exports, resolved by name from a library loaded by path, exactly as
-// the legacy host finds them.
+// the legacy host finds them. The library stays loaded until the process ends: the converter
+// keeps process-wide objects for the host's lifetime, and orbelctl's lifetime is one session.
 class ConverterLibrary {
 public:
     using InitFn = int32_t(ORBEL_STDCALL*)(char*);
@@ -22,7 +23,6 @@ public:
     using SwRevisionFn = int32_t(ORBEL_STDCALL*)(uint32_t, uint8_t*);
 
     ConverterLibrary() = default;
-    ~ConverterLibrary();
     ConverterLibrary(const ConverterLibrary&) = delete;
     ConverterLibrary& operator=(const ConverterLibrary&) = delete;
 
