@@ -12,9 +12,14 @@ public:
         uint8_t value;
     };
 
-    // The two boot status bytes change as one unit.
-    void setBootStatus(uint8_t active, uint8_t value) { bootStatus.store(BootStatus{active, value}); }
-    BootStatus getBootStatus() const { return bootStatus.load(); }
+    // The two boot status bytes change as one unit (packed in one word: active high, value low).
+    void setBootStatus(uint8_t active, uint8_t value) {
+        bootStatus.store(static_cast<uint16_t>((active << 8) | value), std::memory_order_release);
+    }
+    BootStatus getBootStatus() const {
+        const uint16_t packed = bootStatus.load(std::memory_order_acquire);
+        return BootStatus{static_cast<uint8_t>(packed >> 8), static_cast<uint8_t>(packed & 0xFF)};
+    }
 
     bool isRunning() const { return running.load(std::memory_order_acquire) != 0; }
     void setUpdateRunning();
@@ -22,5 +27,5 @@ public:
 
 private:
     std::atomic<uint8_t> running{0};
-    std::atomic<BootStatus> bootStatus{BootStatus{0, 0}};
+    std::atomic<uint16_t> bootStatus{0};
 };

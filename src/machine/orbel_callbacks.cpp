@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kNoSubIndex = 21;
 constexpr int kNoObject = 22;
 
 std::atomic<uint32_t> reconnectDelayMs{1500};
