@@ -2,18 +2,14 @@
 // terminal that machine-sim serves, real time, real threads. The twin's record (its bus
 // events, the transfers it served and its final objects) shows what reached the machine.
 #include "callbacks.h"
+#include "machine_sim_process.h"
 
 #include "commdiag/commdiag_factory.h"
 #include "commdiag/log.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -34,44 +30,24 @@ using Json = nlohmann::json;
 
 constexpr const char* kComPort = "7";
 
-// machine-sim as a child process, with its record in a scratch folder; killed and reaped
-// at the latest when the test ends.
+// machine-sim as a child process, with its record and log in a scratch folder; stopped at the
+// latest when the test ends.
 class Twin {
 public:
     explicit Twin(std::vector<std::string> args) {
         std::string pattern = ::testing::TempDir() + "/commdiag-twin-XXXXXX";
         dir_ = ::mkdtemp(pattern.data());
         args.insert(args.end(), {"--record", (dir_ / "record.json").string(), "--out-dir", dir_.string()});
-        int out[2];
-        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            const int err = ::open((dir_ / "stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(err, 2);
-            std::vector<char*> argv;
-            std::string bin = MACHINE_SIM_BIN;
-            argv.push_back(bin.data());
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(bin.c_str(), argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        out_ = out[0];
-        pty_ = firstLine();
+        std::string error;
+        EXPECT_TRUE(process_.start(args, error, (dir_ / "stderr.log").string())) << error;
     }
     ~Twin() {
-        if (pid_ > 0 && !reaped_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
+        process_.stop();
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
     }
 
-    const std::string& pty() const { return pty_; }
+    const std::string& pty() const { return process_.ptyPath(); }
 
     // Waits until the twin's log (its standard error) holds the text.
     bool logged(const std::string& text, int timeoutMs = 5000) const {
@@ -87,11 +63,7 @@ public:
 
     // Ends the twin and reads its record.
     Json stop() {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        reaped_ = true;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(process_.stop(), 0);
         std::ifstream in(dir_ / "record.json");
         std::stringstream text;
         text << in.rdbuf();
@@ -99,27 +71,8 @@ public:
     }
 
 private:
-    std::string firstLine() {
-        std::string line;
-        for (int waited = 0; waited < 5000;) {
-            pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) {
-                waited += 50;
-                continue;
-            }
-            char c;
-            if (::read(out_, &c, 1) != 1) break;
-            if (c == '\n') return line;
-            line += c;
-        }
-        return line;
-    }
-
     fs::path dir_;
-    pid_t pid_ = -1;
-    int out_ = -1;
-    bool reaped_ = false;
-    std::string pty_;
+    orbeltest::MachineSimProcess process_;
 };
 
 int count(const Json& record, const std::string& kind, const std::string& text) {

@@ -19,17 +19,18 @@ std::string MachineSimProcess::binDir() { return ORBEL_BIN_DIR; }
 #if defined(_WIN32)
 
 MachineSimProcess::~MachineSimProcess() = default;
-bool MachineSimProcess::start(const std::vector<std::string>&, std::string& error) {
+bool MachineSimProcess::start(const std::vector<std::string>&, std::string& error, const std::string&) {
     error = "machine-sim runs on POSIX systems only";
     return false;
 }
-void MachineSimProcess::stop() {}
+int MachineSimProcess::stop() { return -1; }
 
 #else
 
 MachineSimProcess::~MachineSimProcess() { stop(); }
 
-bool MachineSimProcess::start(const std::vector<std::string>& args, std::string& error) {
+bool MachineSimProcess::start(const std::vector<std::string>& args, std::string& error,
+                              const std::string& stderrPath) {
     int out[2];
     if (pipe(out) != 0) {
         error = "pipe failed";
@@ -48,6 +49,10 @@ bool MachineSimProcess::start(const std::vector<std::string>& args, std::string&
     }
     if (pid_ == 0) {
         dup2(out[1], STDOUT_FILENO);
+        if (!stderrPath.empty()) {
+            const int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (err >= 0) dup2(err, STDERR_FILENO);
+        }
         close(out[0]);
         close(out[1]);
         execv(program.c_str(), argv.data());
@@ -78,20 +83,21 @@ bool MachineSimProcess::start(const std::vector<std::string>& args, std::string&
     return true;
 }
 
-void MachineSimProcess::stop() {
-    if (pid_ <= 0) return;
+int MachineSimProcess::stop() {
+    if (pid_ <= 0) return -1;
     kill(pid_, SIGTERM);
     for (int i = 0; i < 300; ++i) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
-            return;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
+    return -1;
 }
 
 #endif

@@ -13,9 +13,12 @@ public:
     MachineSimProcess(const MachineSimProcess&) = delete;
     MachineSimProcess& operator=(const MachineSimProcess&) = delete;
 
-    // Starts machine-sim with the given arguments and waits for it to name its terminal.
-    bool start(const std::vector<std::string>& args, std::string& error);
-    void stop();
+    // Starts machine-sim with the given arguments and waits for it to name its terminal. Its
+    // standard error goes to `stderrPath` when one is given.
+    bool start(const std::vector<std::string>& args, std::string& error, const std::string& stderrPath = "");
+    // Ends it (SIGTERM, then SIGKILL after 3 s); its exit status, or -1 when it had to be killed
+    // or was not running.
+    int stop();
     const std::string& ptyPath() const { return ptyPath_; }
     int pid() const { return pid_; }
 
