@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
-#include "orbel_conv/orbel_trace.h"
+#include "machine_link/orbel_commdiag.h"
+#include "common/orbel_trace.h"
 
 namespace {
 // The four counters of the family, each four legacy bytes: seconds, minutes, hours low, hours high.

@@ -1,8 +1,8 @@
 #include "machine/machinespecificheron.h"
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
 #include "machine/value_type.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 namespace {
 // The main operating-hours counter: legacy address, machine object and sub-index.

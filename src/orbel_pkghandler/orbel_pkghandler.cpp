@@ -6,8 +6,8 @@
 
 #include "common/frame_checksum.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_convbuffer.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_convbuffer.h"
+#include "common/orbel_trace.h"
 #include "orbel_pkghandler/orbel_clbhandlers.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 void ORBEL_ParameterHandler::ClearParameterList() {
     ORBEL_Trace("%s(): clearing parameter index\n", "ORBEL_ParameterHandler::ClearParameterList");

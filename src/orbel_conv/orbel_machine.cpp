@@ -1,12 +1,12 @@
-#include "machine/orbel_machine.h"
+#include "orbel_conv/orbel_machine.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
 #include "machine/value_type.h"
-#include "orbel_conv/orbel_convbuffer.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_convbuffer.h"
+#include "common/orbel_trace.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "machine/orbel_callbacks.h"
+#include "machine_link/orbel_callbacks.h"
 
 #include <atomic>
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
-#include "machine/orbel_machine.h"
+#include "machine_link/orbel_commdiag.h"
+#include "orbel_conv/orbel_machine.h"
 #include "machine/value_type.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 #include "platform/clock.h"
 
 namespace {
