@@ -3,11 +3,11 @@
 #include <atomic>
 #include <cstring>
 
-#include "machine_link/orbel_commdiag.h"
-#include "orbel_conv/orbel_machine.h"
-#include "machine/value_type.h"
-#include "orbel_conv/orbel_conv.h"
 #include "common/orbel_trace.h"
+#include "machine/value_type.h"
+#include "machine_link/orbel_commdiag.h"
+#include "orbel_conv/orbel_conv.h"
+#include "orbel_conv/orbel_machine.h"
 #include "platform/clock.h"
 
 namespace {

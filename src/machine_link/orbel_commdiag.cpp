@@ -8,11 +8,11 @@
 
 #include "commdiag/commdiag_factory.h"
 #include "commdiag/iclient.h"
-#include "machine_link/orbel_callbacks.h"
-#include "orbel_conv/orbel_machine.h"
-#include "machine/value_type.h"
-#include "orbel_conv/orbel_conv.h"
 #include "common/orbel_trace.h"
+#include "machine/value_type.h"
+#include "machine_link/orbel_callbacks.h"
+#include "orbel_conv/orbel_conv.h"
+#include "orbel_conv/orbel_machine.h"
 #include "platform/module_path.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "machine_link/orbel_commdiag.h"
 #include "common/orbel_trace.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
 
 namespace {

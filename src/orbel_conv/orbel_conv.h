@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "orbel_conv/orbel_machine.h"
 #include "common/orbel_convbuffer.h"
+#include "orbel_conv/orbel_machine.h"
 
 // The process-wide converter: the two byte buffers between host and package handler, the
 // converter state and the legacy request being served. Created on first use, lives until the

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/orbel_trace.h"
 #include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
-#include "common/orbel_trace.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
 
 namespace {

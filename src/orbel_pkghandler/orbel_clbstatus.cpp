@@ -1,8 +1,8 @@
 // Status, mode and boot-status commands: how the host finds, wakes and identifies the module,
 // answered in the old module's byte layout.
+#include "common/orbel_trace.h"
 #include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
-#include "common/orbel_trace.h"
 #include "orbel_pkghandler/orbel_clbhandlers.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "common/frame_checksum.h"
-#include "orbel_conv/orbel_conv.h"
 #include "common/orbel_convbuffer.h"
 #include "common/orbel_trace.h"
+#include "orbel_conv/orbel_conv.h"
 #include "orbel_pkghandler/orbel_clbhandlers.h"
 
 namespace {
