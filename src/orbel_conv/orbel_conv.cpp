@@ -5,7 +5,6 @@
 
 #include "common/orbel_trace.h"
 #include "machine_link/orbel_commdiag.h"
-#include "orbel_pkghandler/orbel_pkghandler.h"
 
 namespace {
 constexpr uint32_t kBufferCapacity = 512;
@@ -22,7 +21,6 @@ ORBEL_Conv* ORBEL_Conv::getInstance() {
     std::call_once(created, [] {
         converter.inBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
         converter.outBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
-        ORBEL_PkgHandler::fillCommandTable();
         converter.state.store(kIdle, std::memory_order_release);
         createdInstance.store(&converter);
         ORBEL_CommDiag::instance();
