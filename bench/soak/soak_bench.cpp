@@ -1,6 +1,6 @@
 // soak_bench [CYCLES]: CYCLES (default 1000) converter sessions (init, connect, identify, status,
-// de-init through the exports against machine-sim), then as many opens and closes of serican,
-// in one process. Prints threads, descriptors and resident memory before the first cycle, after
+// de-init through the exports against machine-sim), then as many opens and closes of serican, in
+// one process. Prints threads, descriptors and resident memory before the first cycle, after
 // the first and after the last. Passes (exit 0) when threads and descriptors are back where they
 // were and resident memory grew by less than 1 MiB from the first cycle's end to the last's: the
 // first cycle makes what lives until the library unloads (the converter, the stack's node).
@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
         std::fprintf(report, "%s\n", error.c_str());
         return 1;
     }
-    bool ok = soak("converter sessions", cycles, orbeltest::converterSession);
+    orbeltest::SessionCycles sessions;
+    bool ok = soak("converter sessions", cycles, [&sessions] { return sessions.cycle(); });
+    sessions.report(report);
     orbeltest::SericanCycles serican;
     if (!serican.load(error)) {
         std::fprintf(report, "%s\n", error.c_str());

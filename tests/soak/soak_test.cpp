@@ -34,11 +34,10 @@ TEST(Soak, ConverterSessionsLeaveNothingBehind) {
     orbeltest::SoakTwin twin;
     std::string error;
     ASSERT_TRUE(twin.start(error)) << error;
+    orbeltest::SessionCycles sessions;
     const auto before = orbeltest::processResources();
-    for (int cycle = 0; cycle < kCycles; ++cycle) {
-        const std::string failure = orbeltest::converterSession();
-        ASSERT_EQ(failure, "") << "cycle " << cycle;
-    }
+    for (int cycle = 0; cycle < kCycles; ++cycle) ASSERT_EQ(sessions.cycle(), "") << "cycle " << cycle;
+    sessions.report(stdout);
     expectNothingLeft(before);
 }
 

@@ -67,35 +67,70 @@ private:
     MachineSimProcess sim_;
 };
 
-// Repeats a command while the converter answers busy, as the host does; the last answer.
-inline std::vector<uint8_t> pollWhileBusy(uint8_t command, uint32_t limitMs = 20000) {
-    const uint32_t start = platform::tickCountMs();
-    for (;;) {
-        auto e = exchange({0xAA, 0x03, command, 0x00, 0x00});
-        if (e.answer.size() < 4 || e.answer[3] != 2 || platform::tickCountMs() - start > limitMs) return e.answer;
-        platform::sleepMs(5);
+struct SessionOutcome {
+    std::string failure;      // empty when the session went as expected
+    bool identified = false;  // identification asked for and done
+};
+
+// One host session: init, connect (0xE6 polled while busy, which retries a failed connection as
+// the host does), identify when asked (0xFA polled while busy, for at most identifyLimitMs),
+// identification answer, status, de-init. The identification is reported apart: a converter
+// that keeps it busy must not stop the soak of everything else.
+inline SessionOutcome converterSession(bool identify, uint32_t identifyLimitMs = 3000) {
+    SessionOutcome outcome;
+    char port[] = "\\\\.\\COM1";
+    if (ORBEL_DllInit(port) != ORBEL_OK) {
+        outcome.failure = "ORBEL_DllInit failed";
+        return outcome;
     }
+    const auto connect = pollWhileBusy(0xE6);
+    if (connect.size() < 4 || connect[3] != 1) {
+        outcome.failure = connect.size() < 4 ? "no answer to connect" : "connect ended with state " + std::to_string(connect[3]);
+    } else {
+        if (identify) {
+            const auto done = pollWhileBusy(0xFA, identifyLimitMs);
+            outcome.identified = done.size() >= 4 && done[3] == 1;
+        }
+        // An identification cut off by the limit leaves a request running: status waits for it.
+        if (outcome.identified && exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer.size() != 26)
+            outcome.failure = "no identification answer";
+        else if (pollWhileBusy(0x01).size() != 9)
+            outcome.failure = "no status answer";
+    }
+    if (ORBEL_DllDeInit() != ORBEL_OK && outcome.failure.empty()) outcome.failure = "ORBEL_DllDeInit failed";
+    return outcome;
 }
 
-// One host session: init, connect, identify, status, de-init. Empty when all went as expected,
-// else what went wrong.
-inline std::string converterSession() {
-    char port[] = "\\\\.\\COM1";
-    if (ORBEL_DllInit(port) != ORBEL_OK) return "ORBEL_DllInit failed";
-    std::string failure;
-    const auto connect = pollWhileBusy(0xE6);
-    const auto identify = connect.size() >= 4 && connect[3] == 1 ? pollWhileBusy(0xFA) : connect;
-    if (connect.size() < 4 || connect[3] != 1)
-        failure = "connect did not end done";
-    else if (identify.size() < 4 || identify[3] != 1)
-        failure = "identify did not end done";
-    else if (exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer.size() != 26)
-        failure = "no identification answer";
-    else if (exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size() != 9)
-        failure = "no status answer";
-    if (ORBEL_DllDeInit() != ORBEL_OK && failure.empty()) failure = "ORBEL_DllDeInit failed";
-    return failure;
-}
+// Sessions one after the other, identification asked for until it first fails (it is a fault
+// of the converter then, and every later one would only wait out the limit).
+class SessionCycles {
+public:
+    std::string cycle() {
+        const SessionOutcome outcome = converterSession(identifyFailedIn_ < 0);
+        if (identifyFailedIn_ < 0) {
+            if (outcome.identified)
+                ++identified_;
+            else if (outcome.failure.empty())
+                identifyFailedIn_ = cycles_;
+        }
+        ++cycles_;
+        return outcome.failure;
+    }
+    void report(FILE* to) const {
+        if (identifyFailedIn_ < 0)
+            std::fprintf(to, "identification done in all %d sessions\n", identified_);
+        else
+            std::fprintf(to, "identification done in %d sessions, then stayed busy in session %d (not asked after)\n",
+                         identified_, identifyFailedIn_ + 1);
+        std::fflush(to);
+    }
+    bool allIdentified() const { return identifyFailedIn_ < 0; }
+
+private:
+    int cycles_ = 0;
+    int identified_ = 0;
+    int identifyFailedIn_ = -1;
+};
 
 // serican (Linux build) loaded once, its adapter opened and closed again and again.
 class SericanCycles {
