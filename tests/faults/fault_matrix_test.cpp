@@ -86,7 +86,7 @@ const std::vector<Fault>& faults() {
         {"10% lost to machine", {"--drop-share", "0.1", "--drop-direction", "to-bus", "--seed", "5"}},
         {"10% lost to host", {"--drop-share", "0.1", "--drop-direction", "to-host", "--seed", "5"}},
         {"garbage on the line", {"--garbage-every", "3", "--seed", "7"}},
-        {"reboot mid-transfer", {"--reboot-in-transfer", "0x2000:1"}},
+        {"reboot mid-transfer", {"--reboot-in-transfer", "0x5404:1"}},  // the 13-byte serial number
         {"silent 2 s", {"--silent-after-ms", "150", "--silent-for-ms", "2000"}},
         {"silent for good", {"--silent-after-ms", "150"}},
         {"abort heartbeat setup", {"--abort", "0x1016:1=0x08000000"}},
