@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/clock.h"
 #include "soak.h"
 
 namespace {

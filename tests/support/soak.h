@@ -9,12 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "host_session.h"
 #include "machine_sim_process.h"
 #include "orbel_conv/orbel_dll.h"
-#include "platform/clock.h"
 #include "platform/dynamic_library.h"
 
 namespace orbeltest {
