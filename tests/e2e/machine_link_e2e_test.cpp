@@ -165,7 +165,7 @@ TEST_F(MachineLink, AMachineFallingSilentAfterConnectingDoesNotWedgeTheConverter
 
 // A de-init while a version read waits for the machine's answer: the new session is served.
 TEST_F(MachineLink, DeInitWithAReadInFlightLeavesTheNextSessionServed) {
-    startMachine("crane", {"--delay-answers-ms", "1500"});
+    startMachine("crane", {"--delay-answers-ms", "700"});
     ASSERT_EQ(poll(0xE6)[3], 1);
     ASSERT_EQ(exchange({0xAA, 0x03, 0xFA, 0x00, 0x00}).answer[3], 2) << "version read in flight";
     ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
