@@ -160,6 +160,14 @@ TEST_F(LinkLifecycle, DeInitForgetsTheHostsModeRequest) {
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
 }
 
+// Answers the type read the last 0xFA started.
+void completeTypeRead(FakeClient& client, CommDiag::MachineTypeRecord delivered) {
+    ASSERT_EQ(client.last().op, "ReadMachineType");
+    auto* record = static_cast<CommDiag::MachineTypeRecord*>(client.last().data);
+    *record = delivered;
+    client.last().domain(0, 8, 1, record, sizeof *record);
+}
+
 // A failed connection start after an identification: 0xFA identifies again and ends.
 TEST_F(LinkLifecycle, IdentificationEndsAfterAFailedConnectionStart) {
     conv->setConnected();
@@ -175,44 +183,32 @@ TEST_F(LinkLifecycle, IdentificationEndsAfterAFailedConnectionStart) {
     ASSERT_EQ(client.last().op, "ReadSwVersion");
     client.last().domain(0, 8, 1, client.last().data, 3);
     EXPECT_EQ(state(ask(0xFA)), 2);
-    ASSERT_EQ(client.last().op, "ReadMachineType");
-    auto* record = static_cast<CommDiag::MachineTypeRecord*>(client.last().data);
-    *record = CommDiag::MachineTypeRecord{7, 5, 0};  // the same machine
-    client.last().domain(0, 8, 1, record, sizeof *record);
+    completeTypeRead(client, {7, 5, 0});  // the same machine
     EXPECT_EQ(state(ask(0xFA)), 1);
     EXPECT_TRUE(conv->isMachineIdentified());
     EXPECT_EQ(ask(0xFB)[7], 0x0C);
 }
 
-// A machine number no model knows: 0xFA ends once the type is read, and 0xFB says unknown.
-TEST_F(LinkLifecycle, UnknownMachineNumbersEndTheIdentification) {
+// A machine number no model knows, or a first record of type 0: 0xFA ends once the type is
+// read, and 0xFB says unknown.
+TEST_F(LinkLifecycle, UnknownMachinesEndTheIdentification) {
     const uint8_t version[3] = {0, 1, 2};
-    for (uint32_t number : {7u, 8u, 10u, 200u}) {
-        SCOPED_TRACE(number);
+    const CommDiag::MachineTypeRecord records[] = {{0, 5, 0}, {8, 7, 0}, {9, 8, 0}, {11, 10, 0}, {12, 200, 0}};
+    for (const auto& delivered : records) {
+        SCOPED_TRACE(delivered.machineNumber);
         conv->resetMachineState();
         conv->setConnected();
         conv->storeSwVersion(version);
         EXPECT_EQ(state(ask(0xFA)), 2);
-        ASSERT_EQ(client.last().op, "ReadMachineType");
-        auto* record = static_cast<CommDiag::MachineTypeRecord*>(client.last().data);
-        *record = CommDiag::MachineTypeRecord{number + 1, number, 0};
-        client.last().domain(0, 8, 1, record, sizeof *record);
+        completeTypeRead(client, delivered);
         EXPECT_EQ(state(ask(0xFA)), 1);
         EXPECT_FALSE(conv->isMachineIdentified());
+        if (delivered.machineType == 0) continue;  // no model chosen: the number is only stored
         const Bytes id = ask(0xFB);
         ASSERT_EQ(id.size(), 26u);
         EXPECT_EQ(id[6], 0x00) << "unknown machine";
         EXPECT_EQ(id[7], 0x00);
     }
-    // Type 0 chooses no model but still ends the identification.
-    conv->resetMachineState();
-    conv->setConnected();
-    conv->storeSwVersion(version);
-    ASSERT_EQ(state(ask(0xFA)), 2);
-    auto* record = static_cast<CommDiag::MachineTypeRecord*>(client.last().data);
-    *record = CommDiag::MachineTypeRecord{0, 0, 0};
-    client.last().domain(0, 8, 1, record, sizeof *record);
-    EXPECT_EQ(state(ask(0xFA)), 1);
 }
 
 // The mode written is still there when the write's callback reads it.
