@@ -4,6 +4,7 @@
 
 #include "download/orbel_blockdownloadhandler.h"
 #include "machine/feature_request.h"
+#include "machine/machine_parameter_link.h"
 #include "machine/machinespecificdummy.h"
 #include "machine/machinespecificheron.h"
 #include "parameters/orbel_errormemoryhandler.h"
@@ -145,7 +146,8 @@ private:
     MachineSpecificWren wrenModel;
     MachineSpecificKestrel kestrelModel;
 
-    ORBEL_ParameterHandler parameterHandler;
-    ORBEL_ErrorMemoryHandler errorMemoryHandler;
+    MachineParameterLink parameterLink{*this};
+    ORBEL_ParameterHandler parameterHandler{parameterLink};
+    ORBEL_ErrorMemoryHandler errorMemoryHandler{parameterLink};
     ORBEL_BlockDownloadHandler blockDownloadHandler;
 };

@@ -1,0 +1,36 @@
+#pragma once
+// Small helpers the command handlers share.
+#include <cstdint>
+#include <vector>
+
+#include "orbel_conv/orbel_convbuffer.h"
+#include "orbel_conv/orbel_trace.h"
+#include "orbel_pkghandler/orbel_pkghandler.h"
+
+namespace pkg {
+
+// Logs "++" on entry and "--" on exit with the handler's name.
+class HandlerTrace {
+public:
+    explicit HandlerTrace(const char* name) : name_(name) { ORBEL_Trace("%s(): ++\n", name_); }
+    ~HandlerTrace() { ORBEL_Trace("%s(): --\n", name_); }
+    HandlerTrace(const HandlerTrace&) = delete;
+    HandlerTrace& operator=(const HandlerTrace&) = delete;
+
+private:
+    const char* name_;
+};
+
+inline void appendZeros(ORBEL_ConvBuffer* out, uint32_t count) {
+    const std::vector<uint8_t> zeros(count, 0);
+    out->writeBytes(count, zeros.data());
+}
+
+inline void setState(ORBEL_ConvBuffer* out, uint8_t state) { ORBEL_PkgHandler::setStateByte(out, state); }
+
+// Writes an answer byte only inside [0, areaEnd): the answer's appended area.
+inline void putInside(ORBEL_ConvBuffer* out, uint32_t index, uint8_t value, uint32_t areaEnd) {
+    if (index < areaEnd) out->changeByte(index, value);
+}
+
+}  // namespace pkg
