@@ -28,6 +28,10 @@ bool ORBEL_ParameterHandler::AddParameterDescription(const char* path, uint8_t l
         }
         std::string line;
         while (std::getline(file, line)) lines.push_back(line);
+        if (file.bad()) {  // opened but not readable, a folder for one
+            ORBEL_Trace("%s(): unable to open parameter file %s\n", name, path);
+            return false;
+        }
     }  // closed before the lines are taken in
     std::lock_guard<std::mutex> guard(lock);
     list(listKey).AddDescriptionLines(lines);
