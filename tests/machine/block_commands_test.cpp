@@ -1,0 +1,259 @@
+// The read-block and write-block commands against a client that answers as the test says:
+// when the converter is busy, what an answer request may report, and the limits of each store.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "fake_client.h"
+#include "host_session.h"
+#include "machine/orbel_commdiag.h"
+#include "orbel_conv/orbel_conv.h"
+#include "temp_dir.h"
+
+namespace {
+
+using orbeltest::exchange;
+using orbeltest::FakeClient;
+using Bytes = std::vector<uint8_t>;
+
+// Completes each request inside its start call, as a fast machine's answer on a stack thread
+// can: the completion then runs before the handler gets the start result back.
+class InlineClient : public FakeClient {
+public:
+    bool inlineCompletion = true;
+#define ORBEL_INLINE_ELEMENT(op, type)                                                   \
+    int op(unsigned char sub, type* value, ElementCallback cb) override {                \
+        const int r = FakeClient::op(sub, value, cb);                                    \
+        if (r == 0 && inlineCompletion) cb(0, typeCode<type>(), sub, value);             \
+        return r;                                                                        \
+    }
+    ORBEL_INLINE_ELEMENT(ReadMachineParameter, uint8_t)
+    ORBEL_INLINE_ELEMENT(ReadMachineParameter, uint16_t)
+    ORBEL_INLINE_ELEMENT(WriteMachineParameter, uint8_t)
+    ORBEL_INLINE_ELEMENT(ReadMeasurement, float)
+    ORBEL_INLINE_ELEMENT(ReadMeasurement, int32_t)
+    ORBEL_INLINE_ELEMENT(ReadMeasurement, int16_t)
+    ORBEL_INLINE_ELEMENT(ReadMeasurement, uint8_t)
+    ORBEL_INLINE_ELEMENT(ReadInput, uint8_t)
+    ORBEL_INLINE_ELEMENT(ReadOpHoursCounter, uint32_t)
+    ORBEL_INLINE_ELEMENT(WriteOpHoursCounter, uint32_t)
+    ORBEL_INLINE_ELEMENT(WriteOutput, uint8_t)
+#undef ORBEL_INLINE_ELEMENT
+    int ReadMachineMode(uint32_t* value, ElementCallback cb) override {
+        const int r = FakeClient::ReadMachineMode(value, cb);
+        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
+        return r;
+    }
+    int ReadModuleMode(uint32_t* value, ElementCallback cb) override {
+        const int r = FakeClient::ReadModuleMode(value, cb);
+        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
+        return r;
+    }
+    int WriteMachineMode(uint32_t* value, ElementCallback cb) override {
+        const int r = FakeClient::WriteMachineMode(value, cb);
+        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
+        return r;
+    }
+    int WriteModuleMode(uint32_t* value, ElementCallback cb) override {
+        const int r = FakeClient::WriteModuleMode(value, cb);
+        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
+        return r;
+    }
+    int ReadSNNumber(unsigned char* record, DomainCallback cb) override {
+        const int r = FakeClient::ReadSNNumber(record, cb);
+        if (r == 0 && inlineCompletion) {
+            std::memcpy(record, "SERIAL-NUMBER", 13);
+            cb(0, 8, 1, record, 13);
+        }
+        return r;
+    }
+    int ReadMaterialNumber(unsigned char* record, DomainCallback cb) override {
+        const int r = FakeClient::ReadMaterialNumber(record, cb);
+        if (r == 0 && inlineCompletion) {
+            std::memcpy(record, "MATERIAL-NR-1", 13);
+            cb(0, 8, 1, record, 13);
+        }
+        return r;
+    }
+
+private:
+    template <typename T>
+    static int typeCode() {
+        if (std::is_same<T, uint8_t>::value) return 1;
+        if (std::is_same<T, uint16_t>::value) return 2;
+        if (std::is_same<T, uint32_t>::value) return 3;
+        if (std::is_same<T, int16_t>::value) return 5;
+        if (std::is_same<T, int32_t>::value) return 6;
+        return 7;
+    }
+};
+
+class BlockCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ORBEL_CommDiag::setClientForTesting(&client);
+        char port[] = "\\\\.\\COM1";
+        ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+        conv = ORBEL_Conv::getInstance();
+        conv->setConnected();
+        conv->setMachineType({1, 5, 0});  // Crane
+        std::string path = dir.file("p.csv", "0;A;1;;;;;;;;;;12288;1\n1;B;3;;;;;;;;;;12289;2\n"
+                                             "94;s;1;;;;;;;;;;16386;1\n95;m;1;;;;;;;;;;16386;1\n");
+        ASSERT_EQ(ORBEL_ConvAddParameterDescription(path.data(), 0), ORBEL_OK);
+    }
+    void TearDown() override {
+        ORBEL_DllDeInit();
+        ORBEL_CommDiag::setClientForTesting(nullptr);
+    }
+    static Bytes pkg(uint8_t code, Bytes payload) {
+        Bytes p{0xAA, static_cast<uint8_t>(payload.size() + 3), code, 0x11};
+        p.insert(p.end(), payload.begin(), payload.end());
+        p.push_back(0);
+        return p;
+    }
+    static uint8_t state(const Bytes& answer) { return answer.size() > 3 ? answer[3] : 0xEE; }
+    Bytes ask(uint8_t code, Bytes payload = {}) { return exchange(pkg(code, payload)).answer; }
+    size_t count(const std::string& op) const {
+        size_t n = 0;
+        for (const auto& c : client.calls) n += c.op == op;
+        return n;
+    }
+
+    InlineClient client;
+    ORBEL_Conv* conv = nullptr;
+    orbeltest::TempDir dir;
+};
+
+TEST_F(BlockCommands, RequestsCompletingInsideTheirStartLeaveTheConverterIdleAndTheAnswerReady) {
+    // Parameters: two reads, each completing inside its start.
+    EXPECT_EQ(state(ask(0x07, {16, 3})), 1);
+    EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
+    EXPECT_EQ(count("ReadMachineParameter"), 2u);
+    EXPECT_EQ(state(ask(0x08)), 1);
+    // Serial and material number.
+    EXPECT_EQ(state(ask(0x1D, {0x85, 0x02, 13})), 1);
+    Bytes serial = ask(0x1E);
+    ASSERT_EQ(serial.size(), 4u + 18 + 1);
+    EXPECT_EQ(std::string(serial.begin() + 8, serial.begin() + 21), "SERIAL-NUMBER");
+    EXPECT_EQ(state(ask(0x1D, {0x80, 0x02, 13})), 1);
+    EXPECT_EQ(state(ask(0x1E)), 1);
+    // Sensors of the whole table.
+    EXPECT_EQ(state(ask(0x1D, {0x00, 0x01, 22})), 1);
+    EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
+    // Parameter write, counter fold included.
+    EXPECT_EQ(state(ask(0x0D, {16, 1, 9})), 1);
+    EXPECT_EQ(state(ask(0x0C)), 1);
+    EXPECT_EQ(state(ask(0x0D, {111, 1, 2})), 1);
+    EXPECT_EQ(state(ask(0x0C)), 1);
+    EXPECT_EQ(count("WriteOpHoursCounter"), 1u);
+    // Mode switch and a test command: the command's answer round, then done.
+    EXPECT_EQ(state(ask(0x0D, {2, 2, 0x40, 5})), 1);
+    EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
+    EXPECT_EQ(state(ask(0x0C)), 2) << "the command started";
+    EXPECT_EQ(count("WriteOutput"), 1u);
+    EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
+    EXPECT_EQ(state(ask(0x0C)), 1);
+    // Kestrel's main counter, read and written.
+    conv->setMachineType({2, 9, 0});
+    EXPECT_EQ(state(ask(0x1D, {0x6C, 0x02, 3})), 1);
+    EXPECT_EQ(state(ask(0x1E)), 1);
+    EXPECT_EQ(state(ask(0x0B, {0x6C, 0x02, 3, 30, 1, 0})), 1);
+    EXPECT_EQ(state(ask(0x0C)), 1);
+    EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
+}
+
+TEST_F(BlockCommands, AnAnswerRequestWaitsForTheMachineAndNeverReportsAFailureAsData) {
+    client.inlineCompletion = false;
+    EXPECT_EQ(state(ask(0x07, {16, 1})), 1);
+    EXPECT_EQ(state(ask(0x08)), 2) << "the machine has not answered yet";
+    EXPECT_EQ(state(ask(0x1D, {0x85, 0x02, 13})), 2) << "still busy: not accepted";
+    client.last().element(19, 1, 1, client.last().data);  // time-out
+    EXPECT_TRUE(conv->isError());
+    EXPECT_EQ(state(ask(0x08)), 3) << "a failed read answers failed, not stale data";
+
+    // The next read starts afresh; a chain whose next read cannot start ends failed.
+    EXPECT_EQ(state(ask(0x07, {16, 3})), 1);
+    EXPECT_FALSE(conv->isError());
+    uint8_t v = 7;
+    std::memcpy(client.last().data, &v, 1);
+    client.nextResult = 18;
+    client.last().element(0, 1, 1, client.last().data);
+    EXPECT_TRUE(conv->isError());
+    EXPECT_EQ(state(ask(0x08)), 3);
+    client.nextResult = 0;
+
+    // A serial number read that cannot start: failed and error, and its answer says so too.
+    client.nextResult = 20;
+    EXPECT_EQ(state(ask(0x1D, {0x85, 0x02, 13})), 3);
+    EXPECT_EQ(state(ask(0x1E)), 3);
+    client.nextResult = 0;
+
+    // Nothing in the range: answered at once.
+    const size_t before = client.calls.size();
+    EXPECT_EQ(state(ask(0x07, {40, 4})), 1);
+    EXPECT_EQ(client.calls.size(), before);
+    EXPECT_EQ(state(ask(0x08)), 1);
+}
+
+TEST_F(BlockCommands, WritesThatCannotBeCarriedOutAreRefusedNotReportedDone) {
+    client.inlineCompletion = false;
+    // No parameter at all in the range.
+    EXPECT_EQ(state(ask(0x0D, {40, 2, 1, 2})), 3);
+    EXPECT_EQ(state(ask(0x0C)), 3);
+    // Serial number longer than its 13-byte record: nothing written.
+    Bytes longSerial{0x85, 0x02, 14};
+    longSerial.resize(longSerial.size() + 14, 'X');
+    EXPECT_EQ(state(ask(0x0B, longSerial)), 3);
+    EXPECT_EQ(count("WriteSNNumber"), 0u);
+    // Error memory clear whose first write-back is refused; an empty copy is nothing to clear.
+    EXPECT_EQ(state(ask(0x0B, {0x20, 0x01, 2, 0, 0})), 1) << "empty copy";
+    EXPECT_EQ(state(ask(0x0C)), 1);
+    CommDiag::ErrorBufferEntry entry{};
+    entry.id = 5;
+    conv->getErrorMemoryHandler().AddErrorMemoryEntry(1, entry);
+    client.nextResult = 18;
+    EXPECT_EQ(state(ask(0x0B, {0x20, 0x01, 2, 0, 0})), 3);
+    EXPECT_EQ(state(ask(0x0C)), 3);
+    client.nextResult = 0;
+}
+
+TEST_F(BlockCommands, ARefusedModeSwitchDropsThePendingCommand) {
+    client.inlineCompletion = false;
+    EXPECT_EQ(state(ask(0x0D, {2, 2, 0x40, 5})), 1);
+    client.last().element(0, 3, 1, client.last().data);  // mode read: the write follows
+    client.last().element(0, 3, 1, client.last().data);  // mode written
+    EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
+    client.nextResult = 18;
+    EXPECT_EQ(state(ask(0x0D, {2, 2, 0x40, 9})), 3);
+    client.nextResult = 0;
+    EXPECT_EQ(state(ask(0x0C)), 3) << "the mode switch failed";
+    EXPECT_EQ(count("WriteOutput"), 0u) << "the earlier test command 5 must not run now";
+    EXPECT_EQ(state(ask(0x0C)), 3);
+    EXPECT_EQ(count("WriteOutput"), 0u);
+}
+
+TEST_F(BlockCommands, ErrorMemoryChainStopsAtTheLastSubIndexAndItsAnswerStaysInTheBuffer) {
+    client.inlineCompletion = false;
+    EXPECT_EQ(state(ask(0x1D, {0x20, 0x01, 255})), 1);
+    for (int n = 1; n <= 255; ++n) {
+        ASSERT_EQ(client.last().op, "ReadErrorBufferEntry");
+        ASSERT_EQ(client.last().subIndex, n);
+        auto* e = static_cast<CommDiag::ErrorBufferEntry*>(client.last().data);
+        *e = CommDiag::ErrorBufferEntry{};
+        e->id = static_cast<uint32_t>(n);
+        e->timeMinutes = 61;
+        client.last().domain(0, 8, static_cast<unsigned char>(n), e, 16);
+    }
+    EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle) << "no request for sub-index 0 after 255";
+    EXPECT_EQ(count("ReadErrorBufferEntry"), 255u);
+    const Bytes answer = ask(0x1E);
+    ASSERT_EQ(answer.size(), 4u + 255 + 5 + 1);
+    EXPECT_EQ(state(answer), 1);
+    EXPECT_EQ(answer[8], 1);
+    EXPECT_EQ(answer[9], 1);
+    EXPECT_EQ(answer[8 + 1 + 5 * 49], 50) << "the 50th record, the last that fits 255 bytes";
+    EXPECT_EQ(answer[8 + 1 + 5 * 50], 0) << "no part of the 51st";
+    EXPECT_EQ(answer[8 + 255], 0) << "the zero after the data";
+}
+
+}  // namespace
