@@ -226,9 +226,19 @@ TEST_F(BlockCommands, ARefusedModeSwitchDropsThePendingCommand) {
     client.nextResult = 18;
     EXPECT_EQ(state(ask(0x0D, {2, 2, 0x40, 9})), 3);
     client.nextResult = 0;
-    EXPECT_EQ(state(ask(0x0C)), 3) << "the mode switch failed";
+    // The host's service-mode command ends the error state (the machine is connected and
+    // known); the command address is still the current one.
+    const uint8_t serial[13] = {};
+    conv->storeSerialNumber(serial);
+    EXPECT_EQ(state(ask(0xE6)), 1);
+    EXPECT_FALSE(conv->isError());
+    EXPECT_EQ(state(ask(0x0C)), 1) << "no command pending";
     EXPECT_EQ(count("WriteOutput"), 0u) << "the earlier test command 5 must not run now";
-    EXPECT_EQ(state(ask(0x0C)), 3);
+
+    client.nextResult = 18;
+    EXPECT_EQ(state(ask(0x0D, {2, 2, 0x40, 9})), 3);
+    client.nextResult = 0;
+    EXPECT_EQ(state(ask(0x0C)), 3) << "the mode switch failed";
     EXPECT_EQ(count("WriteOutput"), 0u);
 }
 
@@ -242,6 +252,7 @@ TEST_F(BlockCommands, ErrorMemoryChainStopsAtTheLastSubIndexAndItsAnswerStaysInT
         *e = CommDiag::ErrorBufferEntry{};
         e->id = static_cast<uint32_t>(n);
         e->timeMinutes = 61;
+        e->info.field = 31;  // the machine's bits a clear must not carry over
         client.last().domain(0, 8, static_cast<unsigned char>(n), e, 16);
     }
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle) << "no request for sub-index 0 after 255";
@@ -254,6 +265,17 @@ TEST_F(BlockCommands, ErrorMemoryChainStopsAtTheLastSubIndexAndItsAnswerStaysInT
     EXPECT_EQ(answer[8 + 1 + 5 * 49], 50) << "the 50th record, the last that fits 255 bytes";
     EXPECT_EQ(answer[8 + 1 + 5 * 50], 0) << "no part of the 51st";
     EXPECT_EQ(answer[8 + 255], 0) << "the zero after the data";
+
+    // Clearing writes entries zero in every field, to sub-indices 1, 2, ...
+    EXPECT_EQ(state(ask(0x0B, {0x20, 0x01, 2, 0, 0})), 1);
+    for (int n = 1; n <= 3; ++n) {
+        ASSERT_EQ(client.last().op, "WriteErrorBufferEntry");
+        EXPECT_EQ(client.last().subIndex, n);
+        const auto* raw = static_cast<const uint8_t*>(client.last().data);
+        for (int b = 0; b < 16; ++b) EXPECT_EQ(raw[b], 0) << "entry " << n << " byte " << b;
+        client.last().domain(0, 8, static_cast<unsigned char>(n), client.last().data, 16);
+    }
+    EXPECT_TRUE(conv->isBusy()) << "252 more to write";
 }
 
 }  // namespace
