@@ -1,8 +1,8 @@
 #include "parameters/orbel_parameterlist.h"
 
-#include <cctype>
 #include <cstring>
 
+#include "common/parameter_description_line.h"
 #include "orbel_conv/orbel_trace.h"
 #include "parameters/object_map.h"
 #include "parameters/parameter_link.h"
@@ -25,43 +25,6 @@ bool readValue(int32_t valueType, const void* value, uint32_t* out) {
 }
 
 }  // namespace
-
-std::vector<std::string> SplitParameterLine(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t separator = line.find(';', start);
-        const size_t quote = line.find('"', start);
-        if (quote != std::string::npos && (separator == std::string::npos || quote < separator)) {
-            const size_t closing = line.find('"', quote + 1);
-            if (closing != std::string::npos) {
-                fields.push_back(line.substr(start, closing + 1 - start));
-                if (closing + 1 >= line.size()) return fields;  // the line ends with the quote
-                start = closing + 2;                           // the separator after it is skipped
-                continue;
-            }
-        }
-        if (separator == std::string::npos) {
-            fields.push_back(line.substr(start));
-            return fields;
-        }
-        fields.push_back(line.substr(start, separator - start));
-        start = separator + 1;
-    }
-}
-
-int64_t ParseDescriptionNumber(const std::string& field) {
-    size_t i = 0;
-    while (i < field.size() && std::isspace(static_cast<unsigned char>(field[i]))) ++i;
-    bool negative = false;
-    if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
-    int64_t value = 0;
-    for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
-        value = value * 10 + (field[i] - '0');
-        if (value > INT32_MAX) value = static_cast<int64_t>(INT32_MAX) + 1;  // saturate, keep going
-    }
-    return negative ? -value : value;
-}
 
 void ORBEL_ParameterList::AddDescriptionLines(const std::vector<std::string>& lines) {
     for (const auto& line : lines) AddDescriptionLine(line);

@@ -4,19 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "common/parameter_description_line.h"
 #include "parameters/orbel_parameter.h"
 
 class ORBEL_ParameterLink;
-
-// Splits one description-file line into its fields at ';'. A quoted part that starts a field
-// (its first quote at or after the field's start and before the next ';') keeps its ';': the
-// field runs to the closing quote, quotes included, and the character after it is skipped as
-// the separator. An unclosed quote splits as if it were not there.
-std::vector<std::string> SplitParameterLine(const std::string& line);
-
-// Decimal number as the C library's string-to-integer conversion reads it (leading blanks and a
-// sign accepted, stops at the first non-digit, no digits give 0), saturated to 32 bits.
-int64_t ParseDescriptionNumber(const std::string& field);
 
 // The parameters of one description file set, by legacy address, and the queues of pending
 // machine reads and writes, consumed lowest address first.
