@@ -15,20 +15,13 @@
 
 #include "answer_decoder.h"
 #include "converter_library.h"
+#include "exit_status.h"
 #include "host_link.h"
+#include "machine_data_commands.h"
 #include "output.h"
 #include "platform/module_path.h"
 
 namespace {
-
-// Exit statuses.
-enum Exit : int {
-    kOk = 0,
-    kRefused = 1,      // the converter or the machine answered "failed"
-    kUsage = 2,        // wrong command line or script
-    kNoConverter = 3,  // the library could not be loaded or initialised
-    kTimedOut = 4,     // the converter stayed busy past the time limit
-};
 
 struct Options {
     std::string library;
@@ -37,6 +30,7 @@ struct Options {
     std::string device;
     double timeoutSeconds = 30;
     bool quiet = false;
+    bool json = false;
     std::string script;
 };
 
@@ -64,6 +58,14 @@ void setEnv(const std::string& name, const std::string& value) {
 #else
     setenv(name.c_str(), value.c_str(), 1);
 #endif
+}
+
+// "COM3" and "\\.\COM3" name the same port; the converter takes the device path form.
+std::string devicePathOf(const std::string& port) {
+    if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0) &&
+        port.find_first_not_of("0123456789", 3) == std::string::npos)
+        return "\\\\.\\COM" + port.substr(3);
+    return port;
 }
 
 // The COM port number in "\\.\COM<n>", for mapping a device path onto it.
@@ -190,20 +192,32 @@ int commandIdentify(Session& session) {
     return kOk;
 }
 
-// Registers the subcommands on `app`; the chosen one is left in `action`.
-void addCommands(CLI::App& app, Session& session, std::function<int()>& action,
+using Actions = std::vector<std::function<int()>>;
+
+// Registers the subcommands on `app`; the chosen ones are appended to `actions` in the order
+// given, so that one call runs a whole session ("connect identify params FILE").
+void addCommands(CLI::App& app, Session& session, MachineDataSession& data, Actions& actions,
                  std::shared_ptr<std::vector<std::string>> bytes) {
     auto* send = app.add_subcommand("send", "Send one raw legacy package and print the answer, raw and decoded");
     send->add_option("bytes", *bytes, "Package bytes in hex, e.g. AA 03 01 00 51")->required();
-    send->callback([&session, &action, bytes] { action = [&session, bytes] { return commandSend(session, *bytes); }; });
+    send->callback(
+        [&session, &actions, bytes] { actions.push_back([&session, bytes] { return commandSend(session, *bytes); }); });
 
     app.add_subcommand("status", "Module status (0x01) and boot status (0x04), decoded")
-        ->callback([&session, &action] { action = [&session] { return commandStatus(session); }; });
+        ->callback([&session, &actions] { actions.push_back([&session] { return commandStatus(session); }); });
     app.add_subcommand("connect", "Connect to the machine (0xE6, repeated while busy)")
-        ->callback([&session, &action] { action = [&session] { return commandConnect(session); }; });
+        ->callback([&session, &actions] { actions.push_back([&session] { return commandConnect(session); }); });
     app.add_subcommand("identify", "Identify the machine (0xFA until done, then 0xFB): model, number, version")
-        ->callback([&session, &action] { action = [&session] { return commandIdentify(session); }; });
-    app.require_subcommand(0, 1);
+        ->callback([&session, &actions] { actions.push_back([&session] { return commandIdentify(session); }); });
+    addMachineDataCommands(app, data, actions);
+    app.require_subcommand(0, 0);
+}
+
+// Runs the actions in order; the first that does not succeed ends the run with its status.
+int runActions(const Actions& actions) {
+    for (const auto& action : actions)
+        if (const int result = action()) return result;
+    return kOk;
 }
 
 std::vector<std::string> splitWords(const std::string& line) {
@@ -213,7 +227,7 @@ std::vector<std::string> splitWords(const std::string& line) {
     return words;
 }
 
-int runScript(Session& session, const std::string& path) {
+int runScript(Session& session, MachineDataSession& data, const std::string& path) {
     std::ifstream file(path);
     if (!file) {
         say("orbelctl: cannot read script %s\n", path.c_str());
@@ -228,8 +242,8 @@ int runScript(Session& session, const std::string& path) {
         auto words = splitWords(line);
         if (words.empty()) continue;
         CLI::App app("orbelctl script line");
-        std::function<int()> action;
-        addCommands(app, session, action, std::make_shared<std::vector<std::string>>());
+        Actions actions;
+        addCommands(app, session, data, actions, std::make_shared<std::vector<std::string>>());
         std::reverse(words.begin(), words.end());  // CLI11 takes the arguments last-first
         try {
             app.parse(words);
@@ -237,9 +251,9 @@ int runScript(Session& session, const std::string& path) {
             say("%s:%d: %s\n", path.c_str(), lineNumber, e.what());
             return kUsage;
         }
-        if (!action) continue;
+        if (actions.empty()) continue;
         say("> %s\n", line.c_str());
-        const int result = action();
+        const int result = runActions(actions);
         if (result != kOk) {
             say("%s:%d: stopped (exit status %d)\n", path.c_str(), lineNumber, result);
             return result;
@@ -263,24 +277,31 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
     app.add_flag("-q,--quiet", options.quiet, "Hide the converter's trace");
+    app.add_flag("--json", options.json, "Machine data as JSON, for scripts");
     app.add_option("--script", options.script, "Run the subcommands of a file, one per line ('#' comments)");
 
     Session session(options);
-    std::function<int()> action;
-    addCommands(app, session, action, std::make_shared<std::vector<std::string>>());
+    MachineDataSession data;
+    Actions actions;
+    addCommands(app, session, data, actions, std::make_shared<std::vector<std::string>>());
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         return status == 0 ? kOk : kUsage;
     }
-    if (!action && options.script.empty()) {
+    if (actions.empty() && options.script.empty()) {
         std::fputs(app.help().c_str(), stdout);
         return kUsage;
     }
+    options.port = devicePathOf(options.port);
 
     output::init(options.quiet);
     if (const int opened = session.open()) return opened;
-    if (!options.script.empty()) return runScript(session, options.script);
-    return action();
+    data.link = &session.link();
+    data.library = &session.library();
+    data.timeoutSeconds = options.timeoutSeconds;
+    data.json = options.json;
+    if (!options.script.empty()) return runScript(session, data, options.script);
+    return runActions(actions);
 }
