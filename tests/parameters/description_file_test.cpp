@@ -2,7 +2,9 @@
 // is skipped, and files a technician may hand over by mistake.
 #include <gtest/gtest.h>
 
+#if defined(__linux__)
 #include <dirent.h>
+#endif
 
 #include <random>
 
@@ -21,12 +23,15 @@ std::string line(const std::string& number, const std::string& name, const std::
     return number + ";" + name + ";" + type + ";a;b;c;d;e;f;g;h;i;" + object + ";" + sub;
 }
 
+// Open file descriptors of this process (Linux; elsewhere 0, and the check passes trivially).
 int openDescriptors() {
     int count = 0;
+#if defined(__linux__)
     if (DIR* d = ::opendir("/proc/self/fd")) {
         while (::readdir(d) != nullptr) ++count;
         ::closedir(d);
     }
+#endif
     return count;
 }
 
