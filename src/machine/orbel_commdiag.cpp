@@ -324,8 +324,6 @@ int32_t ORBEL_CommDiag::WriteErrorBufferEntry(uint8_t entryNumber, const CommDia
 
 const uint8_t* ORBEL_CommDiag::transferSwVersion() { return transfer.swVersion; }
 const uint8_t* ORBEL_CommDiag::transferSerialNumber() { return transfer.serialNumber; }
-const uint8_t* ORBEL_CommDiag::transferMaterialNumber() { return transfer.materialNumber; }
-CommDiag::ErrorBufferEntry ORBEL_CommDiag::transferErrorBufferEntry() { return transfer.errorBufferEntry; }
 MachineTypeRecord ORBEL_CommDiag::transferMachineType() {
     return {static_cast<int32_t>(transfer.machineType.machineType), static_cast<int32_t>(transfer.machineType.machineNumber),
             static_cast<int32_t>(transfer.machineType.machineVariant)};

@@ -57,8 +57,6 @@ public:
     // What the transfer area holds now, for callbacks that report a failed read with it.
     static const uint8_t* transferSwVersion();
     static const uint8_t* transferSerialNumber();
-    static const uint8_t* transferMaterialNumber();
-    static CommDiag::ErrorBufferEntry transferErrorBufferEntry();
     static struct MachineTypeRecord transferMachineType();
 
     // Tests put a client of their own behind the request layer (null: back to normal).

@@ -28,6 +28,20 @@ inline void appendZeros(ORBEL_ConvBuffer* out, uint32_t count) {
 
 inline void setState(ORBEL_ConvBuffer* out, uint8_t state) { ORBEL_PkgHandler::setStateByte(out, state); }
 
+// Address and length of a block request: 16-bit address at 4 and 5 with the length at 6 for the
+// wide codes, else an 8-bit address at 4 and the length at 5.
+struct BlockRequest {
+    uint8_t code;
+    uint32_t address;
+    uint8_t length;
+};
+inline BlockRequest blockRequestOf(const uint8_t* package) {
+    const uint8_t code = package[2];
+    if (ORBEL_PkgHandler::hasWideAddress(code))
+        return {code, static_cast<uint32_t>(package[4] | (package[5] << 8)), package[6]};
+    return {code, package[4], package[5]};
+}
+
 // Writes an answer byte only inside [0, areaEnd): the answer's appended area.
 inline void putInside(ORBEL_ConvBuffer* out, uint32_t index, uint8_t value, uint32_t areaEnd) {
     if (index < areaEnd) out->changeByte(index, value);

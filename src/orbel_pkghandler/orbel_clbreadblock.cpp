@@ -48,10 +48,7 @@ int32_t ORBEL_ClbReadBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* ou
         pkg::setState(out, PROTO_STATE_FAILED);
         return 0;
     }
-    const uint8_t code = package[2];
-    const bool wide = ORBEL_PkgHandler::hasWideAddress(code);
-    const uint32_t address = wide ? (package[4] | (package[5] << 8)) : package[4];
-    const uint8_t length = wide ? package[6] : package[5];
+    const auto [code, address, length] = pkg::blockRequestOf(package);
     if (!conv->startRequest(code, address, length, package[PROTO_CMD_STATE_POS])) return 0;
     // A new read starts afresh: an earlier failure no longer stands for its answer.
     if (conv->isError()) conv->setIdle();

@@ -80,10 +80,7 @@ int32_t ORBEL_ClbWriteBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* o
         pkg::setState(out, PROTO_STATE_FAILED);
         return 0;
     }
-    const uint8_t code = package[2];
-    const bool wide = ORBEL_PkgHandler::hasWideAddress(code);
-    const uint32_t address = wide ? (package[4] | (package[5] << 8)) : package[4];
-    const uint8_t length = wide ? package[6] : package[5];
+    const auto [code, address, length] = pkg::blockRequestOf(package);
     if (!conv->startRequest(code, address, length, package[PROTO_CMD_STATE_POS])) return 0;
     pkg::setState(out, PROTO_STATE_DONE);
     ORBEL_Trace("%s(): requested addr 0x%04x requested length %d\n", name, address, length);

@@ -58,25 +58,39 @@ bool ORBEL_ParameterHandler::StartParameterReadRequest(int32_t* startResult, uin
 }
 
 bool ORBEL_ParameterHandler::RunReadRequest(int32_t* startResult, uint8_t listKey) {
-    const char* const name = "ORBEL_ParameterHandler::RunReadRequest";
+    return runRequest(false, startResult, listKey);
+}
+
+bool ORBEL_ParameterHandler::runRequest(bool write, int32_t* startResult, uint8_t listKey) {
+    const char* const name = write ? "ORBEL_ParameterHandler::RunWriteRequest" : "ORBEL_ParameterHandler::RunReadRequest";
     ParameterRequest request;
     {
         std::lock_guard<std::mutex> guard(lock);
         size_t remaining = 0;
-        if (!list(listKey).TakeReadRequest(&request, &remaining)) return false;
-        ORBEL_Trace("%s(): queue elements: %d\n", name, static_cast<int>(remaining));
+        ORBEL_ParameterList& queue = list(listKey);
+        if (!(write ? queue.TakeWriteRequest(&request, &remaining) : queue.TakeReadRequest(&request, &remaining)))
+            return false;
+        ORBEL_Trace(write ? "%s(): queued elements: %d\n" : "%s(): queue elements: %d\n", name, static_cast<int>(remaining));
         currentAddress = request.address;
         currentObjectId = request.canObjectId;
     }
-    const int32_t type = CanObjIdToType(request.canObjectId);
-    ORBEL_Trace("%s(): starting new parameter request param type: 0x%04x sub index: %d parameter address: 0x%02x\n", name,
-                static_cast<unsigned>(type), request.canSubIndex, request.address);
+    const int32_t type = request.valueType;
+    if (write)
+        ORBEL_Trace("%s(): starting new parameter write request type: 0x%04x sub index: %d value: 0x%04x\n", name,
+                    static_cast<unsigned>(type), request.canSubIndex, request.value);
+    else
+        ORBEL_Trace("%s(): starting new parameter request param type: 0x%04x sub index: %d parameter address: 0x%02x\n",
+                    name, static_cast<unsigned>(type), request.canSubIndex, request.address);
+    // Every counter object goes through the counter operations (the parameter objects of the
+    // same type are other data).
     if (isCounterObject(request.canObjectId)) {
         ORBEL_Trace("%s(): Starting op hours request\n", name);
-        *startResult = link.ReadOpHoursCounter(type, request.canSubIndex);
+        *startResult = write ? link.WriteOpHoursCounter(type, request.canSubIndex, request.value)
+                             : link.ReadOpHoursCounter(type, request.canSubIndex);
     } else {
-        ORBEL_Trace("%s(): Starting parameter request\n", name);
-        *startResult = link.ReadMachineParameter(type, request.canSubIndex);
+        ORBEL_Trace(write ? "%s(): Starting parameter write request\n" : "%s(): Starting parameter request\n", name);
+        *startResult = write ? link.WriteMachineParameter(type, request.canSubIndex, request.value)
+                             : link.ReadMachineParameter(type, request.canSubIndex);
     }
     if (*startResult != 0)
         ORBEL_Trace("%s(): unable to start machine parameter request %d\n", name, static_cast<int>(*startResult));
@@ -186,31 +200,7 @@ bool ORBEL_ParameterHandler::StartParameterWriteRequest(int32_t* startResult) {
 }
 
 bool ORBEL_ParameterHandler::RunWriteRequest(int32_t* startResult, uint8_t listKey) {
-    const char* const name = "ORBEL_ParameterHandler::RunWriteRequest";
-    ParameterRequest request;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        size_t remaining = 0;
-        if (!list(listKey).TakeWriteRequest(&request, &remaining)) return false;
-        ORBEL_Trace("%s(): queued elements: %d\n", name, static_cast<int>(remaining));
-        currentAddress = request.address;
-        currentObjectId = request.canObjectId;
-    }
-    const int32_t type = CanObjIdToType(request.canObjectId);
-    ORBEL_Trace("%s(): starting new parameter write request type: 0x%04x sub index: %d value: 0x%04x\n", name,
-                static_cast<unsigned>(type), request.canSubIndex, request.value);
-    if (isCounterObject(request.canObjectId)) {
-        ORBEL_Trace("%s(): Starting op hours request\n", name);
-        *startResult = link.WriteOpHoursCounter(type, request.canSubIndex, request.value);
-    } else {
-        ORBEL_Trace("%s(): Starting parameter write request\n", name);
-        *startResult = link.WriteMachineParameter(type, request.canSubIndex, request.value);
-    }
-    if (*startResult != 0)
-        ORBEL_Trace("%s(): unable to start machine parameter request %d\n", name, static_cast<int>(*startResult));
-    else
-        ORBEL_Trace("%s(): machine request running 0x%04x 0x%02x\n", name, request.canObjectId, request.canSubIndex);
-    return true;
+    return runRequest(true, startResult, listKey);
 }
 
 void ORBEL_ParameterHandler::WriteRequestSucceeded() {

@@ -46,6 +46,7 @@ public:
     bool hasParameter(uint8_t listKey, uint32_t address);
 
 private:
+    bool runRequest(bool write, int32_t* startResult, uint8_t listKey);
     ORBEL_ParameterList& list(uint8_t key);  // created empty on first access; lock held
 
     ORBEL_ParameterLink& link;

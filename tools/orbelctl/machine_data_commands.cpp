@@ -109,7 +109,6 @@ public:
         }
         return check(what, answer, "answer");
     }
-    MachineDataSession& session() { return s_; }
 
 private:
     static uint8_t lo(uint32_t v) { return static_cast<uint8_t>(v); }
