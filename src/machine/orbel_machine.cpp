@@ -62,7 +62,9 @@ void ORBEL_Machine::setMachineType(const MachineTypeRecord& record) {
     const char* const name = "ORBEL_Machine::setMachineType";
     machineNumber = record.number;
     machineVariant = record.variant;
-    if (record.type == machineType) return;
+    // After a reset the identification is read again and must end identified, even when the
+    // machine reports the type it had (else 0xFA would read the type for ever).
+    if (record.type == machineType && !rechooseModel.exchange(false)) return;
     machineType = record.type;
 
     IMachineSpecific* model = &dummyModel;
@@ -91,6 +93,7 @@ void ORBEL_Machine::resetMachineState() {
     connected.store(false, std::memory_order_release);
     swVersionRead.store(false);
     machineIdentified.store(false);
+    rechooseModel.store(true);
     parameterHandler.ClearParameterList();
     errorMemoryHandler.reset();
 }

@@ -129,6 +129,7 @@ private:
     std::atomic<bool> swVersionRead{false};
     uint8_t swVersion[3] = {0, 0, 0};  // patch, minor, major
     std::atomic<bool> machineIdentified{false};
+    std::atomic<bool> rechooseModel{false};  // set by resetMachineState: the next type decides again
     int32_t machineType = 0;
     int32_t machineNumber = 0;
     int32_t machineVariant = 0;

@@ -422,29 +422,35 @@ TEST_F(MachineData, KestrelChargerWriteAtTheArchiveEndClearsTheErrorLog) {
     EXPECT_EQ(record.value(0x5300, 1), nullptr);
 }
 
-TEST_F(MachineData, TheListSurvivesAReconnectionAndGoesWithAFailedStart) {
+TEST_F(MachineData, TheListSurvivesAReconnection) {
     startMachine("crane");
     loadDescription();
     connect();
-    EXPECT_EQ(readBlock(19, 1, false).data().at(0), static_cast<uint8_t>(EdsValues("crane").integer(0x3000, 3)));
+    const uint8_t level = static_cast<uint8_t>(EdsValues("crane").integer(0x3000, 3));
+    EXPECT_EQ(readBlock(19, 1, false).data().at(0), level);
     ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+    // The machine notices the host's heartbeat gone within its consumer time (1 s) and leaves
+    // operational; a connection started before that would be cut by it.
+    platform::sleepMs(1500);
     char port[] = "\\\\.\\COM1";
     ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
     connect();
-    EXPECT_EQ(readBlock(19, 1, false).data().at(0), static_cast<uint8_t>(EdsValues("crane").integer(0x3000, 3)));
+    EXPECT_EQ(readBlock(19, 1, false).data().at(0), level);
     EXPECT_EQ(ORBEL_Conv::getInstance()->getParameterHandler().parameterCount(0), 15u);
-
-    // A machine that never starts: the failed connection drops the list.
-    ORBEL_DllDeInit();
-    sim.stop();
-    startMachine("crane", {"--never-operational"});
-    ASSERT_EQ(stateOf(exchange(package(0xE6, {})).answer), 2);
-    ASSERT_EQ(stateOf(poll(package(0x0F, {}))), 3) << "not connected";
-    EXPECT_EQ(ORBEL_Conv::getInstance()->getParameterHandler().parameterCount(0), 0u);
 
     char missing[] = "/nonexistent/params.csv";
     EXPECT_EQ(ORBEL_ConvAddParameterDescription(missing, 0), ORBEL_FAILURE);
     EXPECT_EQ(ORBEL_ConvAddParameterDescription(nullptr, 0), ORBEL_FAILURE);
+    EXPECT_EQ(ORBEL_Conv::getInstance()->getParameterHandler().parameterCount(0), 15u) << "what loaded stays loaded";
+}
+
+TEST_F(MachineData, AFailedConnectionStartDropsTheList) {
+    startMachine("crane", {"--never-operational"});
+    loadDescription();
+    EXPECT_EQ(ORBEL_Conv::getInstance()->getParameterHandler().parameterCount(0), 15u);
+    ASSERT_EQ(stateOf(exchange(package(0xE6, {})).answer), 2);
+    ASSERT_EQ(stateOf(poll(package(0x0F, {}))), 3) << "not connected";
+    EXPECT_EQ(ORBEL_Conv::getInstance()->getParameterHandler().parameterCount(0), 0u);
 }
 
 TEST_F(MachineData, AMachineAbortingOrFallingSilentMidChainEndsInErrorNotBusy) {
