@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "orbel_conv/orbel_convbuffer.h"
+#include "common/orbel_convbuffer.h"
 #include "parameters/orbel_parameterlist.h"
-#include "parameters/parameter_link.h"
+#include "parameters/parameter_requests.h"
 
 namespace {
 
-class NullLink : public ORBEL_ParameterLink {
+class NullLink : public IParameterRequests, public IParameterOwner {
 public:
     int32_t ReadMachineParameter(int32_t, uint8_t) override { return 0; }
     int32_t WriteMachineParameter(int32_t, uint8_t, uint32_t) override { return 0; }

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "orbel_conv/orbel_convbuffer.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_convbuffer.h"
+#include "common/orbel_trace.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
 
 namespace pkg {

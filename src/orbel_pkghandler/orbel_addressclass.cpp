@@ -1,6 +1,6 @@
 #include "orbel_pkghandler/orbel_addressclass.h"
 
-#include "machine/orbel_machine.h"
+#include "orbel_conv/orbel_machine.h"
 
 namespace {
 constexpr uint32_t kIgnoredAddress = 4;

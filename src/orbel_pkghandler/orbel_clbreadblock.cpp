@@ -1,7 +1,7 @@
 // Read-block commands: the host names an address range (0x07 with an 8-bit address, 0x1D with a
 // 16-bit one), the converter fetches the data from the machine, and the answer request (0x08,
 // 0x1E), repeated while busy, carries it back in the old module's layout.
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_pkghandler/handler_support.h"
 #include "orbel_pkghandler/orbel_addressclass.h"
@@ -43,7 +43,7 @@ uint8_t startStateRequest(ORBEL_Conv* conv, ORBEL_ConvBuffer* out, uint8_t (ORBE
 int32_t ORBEL_ClbReadBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbReadBlock";
     pkg::HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     if (!conv->isConnected()) {
         pkg::setState(out, PROTO_STATE_FAILED);
         return 0;
@@ -120,7 +120,7 @@ int32_t ORBEL_ClbReadBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* ou
 int32_t ORBEL_ClbReadBlockAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbReadBlockAnswer";
     pkg::HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     const bool shortLayout = conv->getCurrentCommand() == kShortReadCode;
     const uint8_t length = conv->getCurrentLength();
     const uint32_t address = conv->getCurrentAddress();

@@ -4,7 +4,7 @@
 // mode the next answer request runs the model's command.
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_pkghandler/handler_support.h"
 #include "orbel_pkghandler/orbel_addressclass.h"
@@ -75,7 +75,7 @@ void writeParameters(ORBEL_Conv* conv, ORBEL_ConvBuffer* out, const char* name, 
 int32_t ORBEL_ClbWriteBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbWriteBlock";
     pkg::HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     if (!conv->isConnected()) {
         pkg::setState(out, PROTO_STATE_FAILED);
         return 0;
@@ -164,7 +164,7 @@ int32_t ORBEL_ClbWriteBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* o
 int32_t ORBEL_ClbWriteBlockAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbWriteBlockAnswer";
     pkg::HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     if (!conv->isConnected()) {
         pkg::setState(out, PROTO_STATE_FAILED);
         return 0;

@@ -2,9 +2,8 @@
 
 #include <iterator>
 
-#include "orbel_conv/orbel_convbuffer.h"
-#include "orbel_conv/orbel_trace.h"
-#include "parameters/parameter_link.h"
+#include "common/orbel_convbuffer.h"
+#include "common/orbel_trace.h"
 
 namespace {
 constexpr uint32_t kRecordSize = 5;
@@ -26,7 +25,7 @@ bool ORBEL_ErrorMemoryHandler::StartErrorMemoryReadRequest(int32_t* startResult)
     const char* const name = "ORBEL_ErrorMemoryHandler::StartErrorMemoryReadRequest";
     ORBEL_Trace("%s(): ++\n", name);
     reset();
-    *startResult = link.ReadErrorBufferEntry(1);
+    *startResult = requests.ReadErrorBufferEntry(1);
     const bool started = *startResult == 0;
     if (started)
         ORBEL_Trace("%s(): error memory request running %d\n", name, 1);
@@ -108,7 +107,7 @@ bool ORBEL_ErrorMemoryHandler::WriteErrorBufferElements(int32_t* startResult) {
         index = writeIndex++;
     }
     // The entry is copied: the write may complete, and the next one start, inside this call.
-    const int32_t result = link.WriteErrorBufferEntry(static_cast<uint8_t>(index + 1), &entry);
+    const int32_t result = requests.WriteErrorBufferEntry(static_cast<uint8_t>(index + 1), &entry);
     ORBEL_Trace("%s(): started error buffer writing (index: %d)\n", name, static_cast<int>(index));
     if (startResult != nullptr) *startResult = result;
     if (result != 0) {

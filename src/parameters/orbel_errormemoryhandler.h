@@ -4,9 +4,9 @@
 #include <mutex>
 
 #include "commdiag/types.h"
+#include "parameters/parameter_requests.h"
 
 class ORBEL_ConvBuffer;
-class ORBEL_ParameterLink;
 
 // The local copy of the machine's error buffer (object 0x5300, one entry per sub-index from 1):
 // read whole, entry after entry, answered to the host as 5-byte legacy records, and cleared by
@@ -16,7 +16,7 @@ class ORBEL_ErrorMemoryHandler {
 public:
     using ErrorBufferEntry = CommDiag::ErrorBufferEntry;
 
-    explicit ORBEL_ErrorMemoryHandler(ORBEL_ParameterLink& link) : link(link) {}
+    explicit ORBEL_ErrorMemoryHandler(IParameterRequests& requests) : requests(requests) {}
     ORBEL_ErrorMemoryHandler(const ORBEL_ErrorMemoryHandler&) = delete;
     ORBEL_ErrorMemoryHandler& operator=(const ORBEL_ErrorMemoryHandler&) = delete;
 
@@ -34,7 +34,7 @@ public:
     size_t entryCount();
 
 private:
-    ORBEL_ParameterLink& link;
+    IParameterRequests& requests;
     std::mutex lock;
     std::map<uint8_t, ErrorBufferEntry> entries;
     uint32_t writeIndex = 0;

@@ -1,6 +1,6 @@
 #include "parameters/orbel_parameter.h"
 
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 void ORBEL_Parameter::changeValue(uint32_t newValue) {
     if (newValue == value) return;

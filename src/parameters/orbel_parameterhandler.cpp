@@ -4,10 +4,9 @@
 #include <fstream>
 #include <vector>
 
-#include "orbel_conv/orbel_convbuffer.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_convbuffer.h"
+#include "common/orbel_trace.h"
 #include "parameters/object_map.h"
-#include "parameters/parameter_link.h"
 
 namespace {
 // Every request works on list 0, whatever key its files were loaded under.
@@ -85,12 +84,12 @@ bool ORBEL_ParameterHandler::runRequest(bool write, int32_t* startResult, uint8_
     // same type are other data).
     if (isCounterObject(request.canObjectId)) {
         ORBEL_Trace("%s(): Starting op hours request\n", name);
-        *startResult = write ? link.WriteOpHoursCounter(type, request.canSubIndex, request.value)
-                             : link.ReadOpHoursCounter(type, request.canSubIndex);
+        *startResult = write ? requests.WriteOpHoursCounter(type, request.canSubIndex, request.value)
+                             : requests.ReadOpHoursCounter(type, request.canSubIndex);
     } else {
         ORBEL_Trace(write ? "%s(): Starting parameter write request\n" : "%s(): Starting parameter request\n", name);
-        *startResult = write ? link.WriteMachineParameter(type, request.canSubIndex, request.value)
-                             : link.ReadMachineParameter(type, request.canSubIndex);
+        *startResult = write ? requests.WriteMachineParameter(type, request.canSubIndex, request.value)
+                             : requests.ReadMachineParameter(type, request.canSubIndex);
     }
     if (*startResult != 0)
         ORBEL_Trace("%s(): unable to start machine parameter request %d\n", name, static_cast<int>(*startResult));
@@ -113,12 +112,12 @@ void ORBEL_ParameterHandler::SetParameterValueForCurrentReq(int32_t valueType, c
     case 2: case 5: { uint16_t v; std::memcpy(&v, value, 2); seconds = v; break; }
     default: std::memcpy(&seconds, value, 4); break;
     }
-    if (currentObjectId == kCounterObjectU32 && static_cast<int32_t>(currentAddress) == link.getOpHoursCounterReqAddr()) {
-        link.setMainOpHoursCounter(seconds);
+    if (currentObjectId == kCounterObjectU32 && static_cast<int32_t>(currentAddress) == owner.getOpHoursCounterReqAddr()) {
+        owner.setMainOpHoursCounter(seconds);
         ORBEL_Trace("%s(): op hours counter value detected - value %d\n", name, static_cast<int>(seconds));
         return;
     }
-    const uint8_t b = link.handleReadOpHoursCounter(currentAddress, seconds);
+    const uint8_t b = owner.handleReadOpHoursCounter(currentAddress, seconds);
     ORBEL_Trace("%s(): op hours counter value detected - value %d\n", name, b);
     list(currentListKey).SetParameterValue(currentAddress, 1, &b);
 }
@@ -193,7 +192,7 @@ uint32_t ORBEL_ParameterHandler::GetParamByteCount(uint32_t address) {
 bool ORBEL_ParameterHandler::StartParameterWriteRequest(int32_t* startResult) {
     {
         std::lock_guard<std::mutex> guard(lock);
-        list(kRequestListKey).MarkChangedParametersToBeWritten(link);
+        list(kRequestListKey).MarkChangedParametersToBeWritten(owner);
         currentListKey = kRequestListKey;
     }
     return RunWriteRequest(startResult, kRequestListKey);
@@ -206,7 +205,7 @@ bool ORBEL_ParameterHandler::RunWriteRequest(int32_t* startResult, uint8_t listK
 void ORBEL_ParameterHandler::WriteRequestSucceeded() {
     std::lock_guard<std::mutex> guard(lock);
     if (!isCounterObject(currentObjectId)) return;
-    const uint32_t start = link.getOpHoursCounterStartAddr(currentAddress);
+    const uint32_t start = owner.getOpHoursCounterStartAddr(currentAddress);
     if (start != 0)
         list(currentListKey).ClearChangedFlags(start, 4);
     else

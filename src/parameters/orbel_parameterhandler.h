@@ -5,9 +5,9 @@
 #include <string>
 
 #include "parameters/orbel_parameterlist.h"
+#include "parameters/parameter_requests.h"
 
 class ORBEL_ConvBuffer;
-class ORBEL_ParameterLink;
 
 // Turns legacy parameter reads and writes into sequences of machine object requests, one
 // object per request, over the parameter lists loaded from description files. The host's
@@ -16,7 +16,7 @@ class ORBEL_ParameterLink;
 // completion may run inside the start).
 class ORBEL_ParameterHandler {
 public:
-    explicit ORBEL_ParameterHandler(ORBEL_ParameterLink& link) : link(link) {}
+    ORBEL_ParameterHandler(IParameterRequests& requests, IParameterOwner& owner) : requests(requests), owner(owner) {}
     ORBEL_ParameterHandler(const ORBEL_ParameterHandler&) = delete;
     ORBEL_ParameterHandler& operator=(const ORBEL_ParameterHandler&) = delete;
 
@@ -49,7 +49,8 @@ private:
     bool runRequest(bool write, int32_t* startResult, uint8_t listKey);
     ORBEL_ParameterList& list(uint8_t key);  // created empty on first access; lock held
 
-    ORBEL_ParameterLink& link;
+    IParameterRequests& requests;
+    IParameterOwner& owner;
     std::mutex lock;
     std::map<uint8_t, ORBEL_ParameterList> lists;
     uint8_t currentListKey = 0;

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "common/parameter_description_line.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 #include "parameters/object_map.h"
-#include "parameters/parameter_link.h"
+#include "parameters/parameter_requests.h"
 
 namespace {
 
@@ -168,7 +168,7 @@ bool ORBEL_ParameterList::MarkParametersToBeRequested(uint32_t address, uint32_t
     return true;
 }
 
-bool ORBEL_ParameterList::MarkChangedParametersToBeWritten(ORBEL_ParameterLink& link) {
+bool ORBEL_ParameterList::MarkChangedParametersToBeWritten(IParameterOwner& owner) {
     const char* const name = "ORBEL_ParameterList::MarkChangedParametersToBeWritten";
     for (const auto& entry : parameters) {
         const ORBEL_Parameter& p = entry.second;
@@ -189,11 +189,11 @@ bool ORBEL_ParameterList::MarkChangedParametersToBeWritten(ORBEL_ParameterLink& 
         ORBEL_Trace("%s(): element with address %d added to request map\n", name, static_cast<int>(p.address));
         ORBEL_Trace("%s(): write request map size %d\n", name, static_cast<int>(writeRequestMap.size()));
     }
-    FilterSpecialParameters(link);
+    FilterSpecialParameters(owner);
     return true;
 }
 
-void ORBEL_ParameterList::FilterSpecialParameters(ORBEL_ParameterLink& link) {
+void ORBEL_ParameterList::FilterSpecialParameters(IParameterOwner& owner) {
     const char* const name = "ORBEL_ParameterList::FilterSpecialParameters";
     for (auto it = writeRequestMap.begin(); it != writeRequestMap.end(); ++it) {
         ParameterRequest& request = it->second;
@@ -202,7 +202,7 @@ void ORBEL_ParameterList::FilterSpecialParameters(ORBEL_ParameterLink& link) {
             continue;
         }
         if (request.canObjectId != kCounterObjectU32) continue;
-        const uint32_t start = link.getOpHoursCounterStartAddr(request.address);
+        const uint32_t start = owner.getOpHoursCounterStartAddr(request.address);
         uint8_t bytes[4] = {0, 0, 0, 0};  // a byte missing from the files counts as 0
         for (uint32_t k = 0; k < 4; ++k) {
             if (find(start + k) == nullptr) {
@@ -211,7 +211,7 @@ void ORBEL_ParameterList::FilterSpecialParameters(ORBEL_ParameterLink& link) {
             }
             bytes[k] = static_cast<uint8_t>(GetParameterValue(start + k) & 0xFF);
         }
-        request.value = link.handleWriteOpHoursCounter(bytes[0], bytes[1], bytes[2], bytes[3]);
+        request.value = owner.handleWriteOpHoursCounter(bytes[0], bytes[1], bytes[2], bytes[3]);
         for (uint32_t k = 1; k < 4; ++k) {
             const auto other = writeRequestMap.find(start + k);
             if (other == writeRequestMap.end() || other == it) continue;

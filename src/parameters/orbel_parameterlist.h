@@ -7,7 +7,7 @@
 #include "common/parameter_description_line.h"
 #include "parameters/orbel_parameter.h"
 
-class ORBEL_ParameterLink;
+class IParameterOwner;
 
 // The parameters of one description file set, by legacy address, and the queues of pending
 // machine reads and writes, consumed lowest address first.
@@ -24,8 +24,8 @@ public:
     bool SetParameterValue(uint32_t address, int32_t valueType, const void* value);
     bool ChangeParameterValue(uint32_t address, int32_t valueType, const void* value);
     bool MarkParametersToBeRequested(uint32_t address, uint32_t count);
-    bool MarkChangedParametersToBeWritten(ORBEL_ParameterLink& link);
-    void FilterSpecialParameters(ORBEL_ParameterLink& link);
+    bool MarkChangedParametersToBeWritten(IParameterOwner& owner);
+    void FilterSpecialParameters(IParameterOwner& owner);
 
     // The lowest-address request, taken out of its queue; false when the queue is empty.
     bool TakeReadRequest(ParameterRequest* request, size_t* remaining);

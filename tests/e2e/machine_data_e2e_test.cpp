@@ -8,15 +8,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <string>
 
 #include "legacy_host.h"
-#include "machine/machinespecificheron.h"
+#include "machine/imachinespecific.h"
 #include "machine/value_type.h"
 #include "machine_sim_process.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_dll.h"
+#include "orbel_dll/orbel_dll.h"
 
 namespace {
 
@@ -60,17 +59,6 @@ public:
 private:
     std::map<std::string, std::string> values_;
 };
-
-std::unique_ptr<IMachineSpecific> modelObject(uint8_t number) {
-    switch (number) {
-    case 1: case 2: return std::make_unique<MachineSpecificWren>();
-    case 3: return std::make_unique<MachineSpecificFinch>();
-    case 4: return std::make_unique<MachineSpecificSwift>();
-    case 5: return std::make_unique<MachineSpecificCrane>();
-    case 6: return std::make_unique<MachineSpecificRobin>();
-    default: return std::make_unique<MachineSpecificKestrel>();
-    }
-}
 
 // The legacy byte k of a sensor value, by the packing rules of the sensor answer.
 uint8_t sensorByte(const FeatureRequest& row, const EdsValues& eds, unsigned k) {
@@ -252,7 +240,7 @@ TEST_P(EveryModel, ParametersCountersSensorsNumbersAndErrorMemory) {
 
     // Sensors: every row of the model's table, one read over the whole sensor memory.
     FeatureRequestMap rows;
-    modelObject(m.number)->FillSensorReqMap(256, 48, rows);
+    ORBEL_Conv::getInstance()->getMachineSpecific()->FillSensorReqMap(256, 48, rows);  // the model in use
     ASSERT_FALSE(rows.empty());
     Bytes sensors(48, 0);
     for (const auto& row : rows)

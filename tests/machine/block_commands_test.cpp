@@ -6,7 +6,7 @@
 
 #include "fake_client.h"
 #include "host_session.h"
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
 #include "temp_dir.h"
 

@@ -60,7 +60,7 @@ TEST(ParseDescriptionNumber, ReadsLikeTheCLibrary) {
 class DescriptionFile : public ::testing::Test {
 protected:
     FakeParameterLink link;
-    ORBEL_ParameterHandler handler{link};
+    ORBEL_ParameterHandler handler{link, link};
     TempDir dir;
 };
 
@@ -110,7 +110,7 @@ TEST_F(DescriptionFile, CrLfLineEndsReadAsTheSameFile) {
         lf += l + "\n";
         crlf += l + "\r\n";
     }
-    ORBEL_ParameterHandler other{link};
+    ORBEL_ParameterHandler other{link, link};
     ASSERT_TRUE(handler.AddParameterDescription(dir.file("lf.txt", lf).c_str(), 0));
     ASSERT_TRUE(other.AddParameterDescription(dir.file("crlf.txt", crlf).c_str(), 0));
     ASSERT_EQ(handler.parameterCount(0), 20u);

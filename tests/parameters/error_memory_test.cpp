@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_parameter_link.h"
-#include "orbel_conv/orbel_convbuffer.h"
+#include "common/orbel_convbuffer.h"
 #include "parameters/orbel_errormemoryhandler.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "parameters/parameter_link.h"
+#include "parameters/parameter_requests.h"
 
 namespace orbeltest {
 
-class FakeParameterLink : public ORBEL_ParameterLink {
+class FakeParameterLink : public IParameterRequests, public IParameterOwner {
 public:
     struct Request {
         std::string op;

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "fake_parameter_link.h"
-#include "orbel_conv/orbel_convbuffer.h"
+#include "common/orbel_convbuffer.h"
 #include "parameters/orbel_parameterhandler.h"
 #include "temp_dir.h"
 
@@ -62,7 +62,7 @@ protected:
     }
 
     FakeParameterLink link;
-    ORBEL_ParameterHandler handler{link};
+    ORBEL_ParameterHandler handler{link, link};
     TempDir dir;
 };
 
