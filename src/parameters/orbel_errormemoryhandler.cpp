@@ -118,11 +118,6 @@ bool ORBEL_ErrorMemoryHandler::WriteErrorBufferElements(int32_t* startResult) {
     return true;
 }
 
-uint8_t ORBEL_ErrorMemoryHandler::getWriteIndex() {
-    std::lock_guard<std::mutex> guard(lock);
-    return static_cast<uint8_t>(writeIndex);
-}
-
 size_t ORBEL_ErrorMemoryHandler::entryCount() {
     std::lock_guard<std::mutex> guard(lock);
     return entries.size();

@@ -30,7 +30,6 @@ public:
     bool WriteErrorBufferElements(int32_t* startResult = nullptr);
     void reset();
 
-    uint8_t getWriteIndex();
     size_t entryCount();
 
 private:

@@ -218,11 +218,6 @@ void ORBEL_ParameterHandler::setCurrentRequest(uint32_t address, uint32_t object
     currentObjectId = objectId;
 }
 
-uint32_t ORBEL_ParameterHandler::getCurrentAddress() {
-    std::lock_guard<std::mutex> guard(lock);
-    return currentAddress;
-}
-
 uint32_t ORBEL_ParameterHandler::getCurrentObjectId() {
     std::lock_guard<std::mutex> guard(lock);
     return currentObjectId;

@@ -38,10 +38,9 @@ public:
     void WriteRequestSucceeded();
 
     void setCurrentRequest(uint32_t address, uint32_t objectId);
-    uint32_t getCurrentAddress();
     uint32_t getCurrentObjectId();
 
-    // For tests and tools: number of parameters in a list, and a parameter's value.
+    // Number of parameters in a list, and whether one is at an address (tests look at them).
     size_t parameterCount(uint8_t listKey);
     bool hasParameter(uint8_t listKey, uint32_t address);
 
