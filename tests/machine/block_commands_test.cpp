@@ -113,6 +113,20 @@ protected:
     }
     static uint8_t state(const Bytes& answer) { return answer.size() > 3 ? answer[3] : 0xEE; }
     Bytes ask(uint8_t code, Bytes payload = {}) { return exchange(pkg(code, payload)).answer; }
+    // Completes whatever the converter waits for; an error memory read ends at its first entry.
+    void settle() {
+        for (int i = 0; i < 300 && conv->isBusy() && !client.calls.empty(); ++i) {
+            const FakeClient::Call c = client.last();
+            if (c.op == "ReadErrorBufferEntry")
+                c.domain(21, 8, static_cast<unsigned char>(c.subIndex), c.data, 16);
+            else if (c.domain)
+                c.domain(0, 8, 1, c.data, 16);
+            else if (c.element)
+                c.element(0, 1, 1, c.data);
+            else
+                break;
+        }
+    }
     size_t count(const std::string& op) const {
         size_t n = 0;
         for (const auto& c : client.calls) n += c.op == op;
@@ -276,6 +290,60 @@ TEST_F(BlockCommands, ErrorMemoryChainStopsAtTheLastSubIndexAndItsAnswerStaysInT
         client.last().domain(0, 8, static_cast<unsigned char>(n), client.last().data, 16);
     }
     EXPECT_TRUE(conv->isBusy()) << "252 more to write";
+}
+
+TEST_F(BlockCommands, EveryClassBoundaryWithLengthsZeroOneAnd255StaysInsideTheAnswer) {
+    // Every request completes inside its start; the error memory ends at its first entry.
+    const uint32_t addresses[] = {0,   2,   3,   4,   5,   15,  16,  255, 256, 277, 278, 283, 284, 287, 288,  300,
+                                  303, 335, 336, 368, 369, 511, 512, 576, 577, 619, 620, 640, 645, 0x27FF, 0x2800,
+                                  0x57FF, 0x5800, 0xFFFF};
+    for (const int32_t model : {5, 9, 6}) {
+        conv->setMachineType({100 + model, model, 0});
+        for (const uint32_t address : addresses) {
+            for (const uint8_t length : {0, 1, 255}) {
+                const Bytes read = ask(0x1D, {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), length});
+                ASSERT_EQ(read.size(), 5u);
+                settle();
+                const Bytes answer = ask(0x1E);
+                ASSERT_EQ(answer.size(), 4u + length + 5 + 1) << address << "/" << int(length);
+                EXPECT_NE(state(answer), 2) << address;
+
+                Bytes write{static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), length};
+                write.resize(write.size() + length, 0);
+                const Bytes written = ask(0x0B, write);
+                ASSERT_EQ(written.size(), 5u);
+                settle();
+                const uint8_t done = state(ask(0x0C));
+                EXPECT_TRUE(done == 1 || done == 3) << address << "/" << int(length) << ": " << int(done);
+                conv->setIdle();
+            }
+        }
+    }
+}
+
+TEST_F(BlockCommands, TraceLinesSayWhatHappened) {
+    ::testing::internal::CaptureStdout();
+    ask(0x1D, {0x00, 0x70, 1});
+    client.inlineCompletion = false;
+    ask(0x07, {16, 1});
+    ask(0x08);
+    client.last().element(19, 1, 1, client.last().data);
+    client.nextResult = 18;
+    ask(0x1D, {0x20, 0x01, 16});
+    client.nextResult = 0;
+    std::string path = dir.file("bad.csv", "1;short;1\n2;Float;7;;;;;;;;;;12294;1\n0;Again;1;;;;;;;;;;12288;2\n");
+    ORBEL_ConvAddParameterDescription(path.data(), 0);
+    const std::string trace = ::testing::internal::GetCapturedStdout();
+    for (const char* line :
+         {"ORBEL_ClbReadBlock(): unkown address 0x7000 requested\n", "ORBEL_ClbReadBlock(): requested addr 0x0010 requested length 1\n",
+          "ReadMachineParameter_callback(): 0x13\n", "ORBEL_ClbReadBlock(): error memory request failed 18\n",
+          "ORBEL_ParameterHandler::AddParameterDescription(): unable to split line 1;short;1\n",
+          "ORBEL_ParameterHandler::AddParameterDescription(): unable to parse parameter type! Float - parameter 18 will be "
+          "ignored\n",
+          "ORBEL_ParameterList::AddParameter(): parameter 16 with name Again already exists - duplicate?\n",
+          "ORBEL_ParameterHandler::RunReadRequest(): starting new parameter request param type: 0x0001 sub index: 1 "
+          "parameter address: 0x10\n"})
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
 }
 
 }  // namespace
