@@ -3,6 +3,7 @@
 // blocks and test commands. Each prints a table, or JSON for scripts.
 #include "machine_data_commands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -78,8 +79,11 @@ public:
     // 0x0B / 0x0C: bytes to a 16-bit address.
     int write(const char* what, uint32_t address, const std::vector<uint8_t>& data) {
         if (int r = identify(what)) return r;
-        std::vector<uint8_t> payload{lo(address), hi(address), static_cast<uint8_t>(data.size())};
-        payload.insert(payload.end(), data.begin(), data.end());
+        std::vector<uint8_t> payload(3 + data.size());
+        payload[0] = lo(address);
+        payload[1] = hi(address);
+        payload[2] = static_cast<uint8_t>(data.size());
+        std::copy(data.begin(), data.end(), payload.begin() + 3);
         Answer a = s_.link->exchange(HostLink::package(0x0B, 0, payload));
         if (int r = check(what, a, "write")) return r;
         return poll(what, 0x0C, a);
@@ -228,7 +232,7 @@ int commandSet(MachineDataSession& s, const std::vector<std::string>& assignment
         if (int r = requests.write("set", found->address, bytes)) return r;
         if (!s.json) print("set: %s (%d) = %lld\n", found->name.c_str(), found->number, value);
     }
-    if (s.json) print("{\"written\": %zu}\n", assignments.size());
+    if (s.json) print("{\"written\": %u}\n", static_cast<unsigned>(assignments.size()));
     return kOk;
 }
 
@@ -328,7 +332,7 @@ int commandWrite(MachineDataSession& s, long long address, const std::vector<std
         return kUsage;
     }
     if (int r = Requests(s).write("write", static_cast<uint32_t>(address), bytes)) return r;
-    print(s.json ? "{\"written\": %zu}\n" : "write: %zu bytes written\n", bytes.size());
+    print(s.json ? "{\"written\": %u}\n" : "write: %u bytes written\n", static_cast<unsigned>(bytes.size()));
     return kOk;
 }
 
