@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "answer_decoder.h"
-#include "exit_status.h"
+#include "script.h"
 #include "output.h"
 
 namespace {

@@ -15,10 +15,10 @@
 
 #include "answer_decoder.h"
 #include "converter_library.h"
-#include "exit_status.h"
 #include "host_link.h"
 #include "machine_data_commands.h"
 #include "output.h"
+#include "script.h"
 #include "platform/module_path.h"
 
 namespace {
@@ -74,10 +74,10 @@ int portNumber(const std::string& port) {
     return at == std::string::npos ? 0 : std::atoi(port.c_str() + at + 3);
 }
 
-class Session {
+class Session : public Commands {
 public:
     explicit Session(const Options& options) : options_(options) {}
-    ~Session() {
+    ~Session() override {
         if (initialised_) library_.DllDeInit();
     }
 
@@ -123,6 +123,11 @@ public:
         }
         return kOk;
     }
+
+    int send(const std::vector<std::string>& hexWords) override;
+    int status() override;
+    int connect() override;
+    int identify() override;
 
 private:
     const Options& options_;
@@ -192,74 +197,18 @@ int commandIdentify(Session& session) {
     return kOk;
 }
 
-using Actions = std::vector<std::function<int()>>;
+int Session::send(const std::vector<std::string>& hexWords) { return commandSend(*this, hexWords); }
+int Session::status() { return commandStatus(*this); }
+int Session::connect() { return commandConnect(*this); }
+int Session::identify() { return commandIdentify(*this); }
 
-// Registers the subcommands on `app`; the chosen ones are appended to `actions` in the order
-// given, so that one call runs a whole session ("connect identify params FILE").
-void addCommands(CLI::App& app, Session& session, MachineDataSession& data, Actions& actions,
-                 std::shared_ptr<std::vector<std::string>> bytes) {
-    auto* send = app.add_subcommand("send", "Send one raw legacy package and print the answer, raw and decoded");
-    send->add_option("bytes", *bytes, "Package bytes in hex, e.g. AA 03 01 00 51")->required();
-    send->callback(
-        [&session, &actions, bytes] { actions.push_back([&session, bytes] { return commandSend(session, *bytes); }); });
-
-    app.add_subcommand("status", "Module status (0x01) and boot status (0x04), decoded")
-        ->callback([&session, &actions] { actions.push_back([&session] { return commandStatus(session); }); });
-    app.add_subcommand("connect", "Connect to the machine (0xE6, repeated while busy)")
-        ->callback([&session, &actions] { actions.push_back([&session] { return commandConnect(session); }); });
-    app.add_subcommand("identify", "Identify the machine (0xFA until done, then 0xFB): model, number, version")
-        ->callback([&session, &actions] { actions.push_back([&session] { return commandIdentify(session); }); });
-    addMachineDataCommands(app, data, actions);
-    app.require_subcommand(0, 0);
-}
-
-// Runs the actions in order; the first that does not succeed ends the run with its status.
-int runActions(const Actions& actions) {
-    for (const auto& action : actions)
-        if (const int result = action()) return result;
-    return kOk;
-}
-
-std::vector<std::string> splitWords(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string word; in >> word;) words.push_back(word);
-    return words;
-}
-
-int runScript(Session& session, MachineDataSession& data, const std::string& path) {
+int runScriptFile(Session& session, const std::string& path, const CommandExtension& more) {
     std::ifstream file(path);
     if (!file) {
         say("orbelctl: cannot read script %s\n", path.c_str());
         return kUsage;
     }
-    int lineNumber = 0;
-    for (std::string line; std::getline(file, line);) {
-        ++lineNumber;
-        const auto hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        line.erase(line.find_last_not_of(" \t\r") + 1);
-        auto words = splitWords(line);
-        if (words.empty()) continue;
-        CLI::App app("orbelctl script line");
-        Actions actions;
-        addCommands(app, session, data, actions, std::make_shared<std::vector<std::string>>());
-        std::reverse(words.begin(), words.end());  // CLI11 takes the arguments last-first
-        try {
-            app.parse(words);
-        } catch (const CLI::ParseError& e) {
-            say("%s:%d: %s\n", path.c_str(), lineNumber, e.what());
-            return kUsage;
-        }
-        if (actions.empty()) continue;
-        say("> %s\n", line.c_str());
-        const int result = runActions(actions);
-        if (result != kOk) {
-            say("%s:%d: stopped (exit status %d)\n", path.c_str(), lineNumber, result);
-            return result;
-        }
-    }
-    return kOk;
+    return runScript(file, path, session, output::out(), more);
 }
 
 }  // namespace
@@ -282,8 +231,9 @@ int main(int argc, char** argv) {
 
     Session session(options);
     MachineDataSession data;
+    const CommandExtension machineData = [&data](CLI::App& a, Actions& actions) { addMachineDataCommands(a, data, actions); };
     Actions actions;
-    addCommands(app, session, data, actions, std::make_shared<std::vector<std::string>>());
+    addCommands(app, session, actions, std::make_shared<std::vector<std::string>>(), machineData);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -302,6 +252,6 @@ int main(int argc, char** argv) {
     data.library = &session.library();
     data.timeoutSeconds = options.timeoutSeconds;
     data.json = options.json;
-    if (!options.script.empty()) return runScript(session, data, options.script);
+    if (!options.script.empty()) return runScriptFile(session, options.script, machineData);
     return runActions(actions);
 }
