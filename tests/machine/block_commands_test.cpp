@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "fake_client.h"
 #include "host_session.h"
+#include "inline_client.h"
 #include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
 #include "temp_dir.h"
@@ -14,79 +14,8 @@ namespace {
 
 using orbeltest::exchange;
 using orbeltest::FakeClient;
+using orbeltest::InlineClient;
 using Bytes = std::vector<uint8_t>;
-
-// Completes each request inside its start call, as a fast machine's answer on a stack thread
-// can: the completion then runs before the handler gets the start result back.
-class InlineClient : public FakeClient {
-public:
-    bool inlineCompletion = true;
-#define ORBEL_INLINE_ELEMENT(op, type)                                                   \
-    int op(unsigned char sub, type* value, ElementCallback cb) override {                \
-        const int r = FakeClient::op(sub, value, cb);                                    \
-        if (r == 0 && inlineCompletion) cb(0, typeCode<type>(), sub, value);             \
-        return r;                                                                        \
-    }
-    ORBEL_INLINE_ELEMENT(ReadMachineParameter, uint8_t)
-    ORBEL_INLINE_ELEMENT(ReadMachineParameter, uint16_t)
-    ORBEL_INLINE_ELEMENT(WriteMachineParameter, uint8_t)
-    ORBEL_INLINE_ELEMENT(ReadMeasurement, float)
-    ORBEL_INLINE_ELEMENT(ReadMeasurement, int32_t)
-    ORBEL_INLINE_ELEMENT(ReadMeasurement, int16_t)
-    ORBEL_INLINE_ELEMENT(ReadMeasurement, uint8_t)
-    ORBEL_INLINE_ELEMENT(ReadInput, uint8_t)
-    ORBEL_INLINE_ELEMENT(ReadOpHoursCounter, uint32_t)
-    ORBEL_INLINE_ELEMENT(WriteOpHoursCounter, uint32_t)
-    ORBEL_INLINE_ELEMENT(WriteOutput, uint8_t)
-#undef ORBEL_INLINE_ELEMENT
-    int ReadMachineMode(uint32_t* value, ElementCallback cb) override {
-        const int r = FakeClient::ReadMachineMode(value, cb);
-        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
-        return r;
-    }
-    int ReadModuleMode(uint32_t* value, ElementCallback cb) override {
-        const int r = FakeClient::ReadModuleMode(value, cb);
-        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
-        return r;
-    }
-    int WriteMachineMode(uint32_t* value, ElementCallback cb) override {
-        const int r = FakeClient::WriteMachineMode(value, cb);
-        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
-        return r;
-    }
-    int WriteModuleMode(uint32_t* value, ElementCallback cb) override {
-        const int r = FakeClient::WriteModuleMode(value, cb);
-        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
-        return r;
-    }
-    int ReadSNNumber(unsigned char* record, DomainCallback cb) override {
-        const int r = FakeClient::ReadSNNumber(record, cb);
-        if (r == 0 && inlineCompletion) {
-            std::memcpy(record, "SERIAL-NUMBER", 13);
-            cb(0, 8, 1, record, 13);
-        }
-        return r;
-    }
-    int ReadMaterialNumber(unsigned char* record, DomainCallback cb) override {
-        const int r = FakeClient::ReadMaterialNumber(record, cb);
-        if (r == 0 && inlineCompletion) {
-            std::memcpy(record, "MATERIAL-NR-1", 13);
-            cb(0, 8, 1, record, 13);
-        }
-        return r;
-    }
-
-private:
-    template <typename T>
-    static int typeCode() {
-        if (std::is_same<T, uint8_t>::value) return 1;
-        if (std::is_same<T, uint16_t>::value) return 2;
-        if (std::is_same<T, uint32_t>::value) return 3;
-        if (std::is_same<T, int16_t>::value) return 5;
-        if (std::is_same<T, int32_t>::value) return 6;
-        return 7;
-    }
-};
 
 class BlockCommands : public ::testing::Test {
 protected:
