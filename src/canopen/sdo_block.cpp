@@ -17,20 +17,24 @@ constexpr uint8_t kSequenceMask = 0x7F;
 
 }  // namespace
 
+// A block of up to 127 segments takes half a second on a 38400 bit/s adapter line. Each segment
+// but the last is handed to the driver without the stack lock, so that the alarm thread's
+// heartbeat and the host's calls get in between segments instead of waiting for the whole block.
+// Only a receive thread sends blocks (they answer frames), so the port stays open meanwhile.
 void sendBlock(NodeData* node) {
     SdoLine& line = node->sdo;
     const uint32_t cobId = transmitCobId(node, line.role, line.channel);
-    const uint8_t* data = lineData(line);
     uint32_t position = line.lastBlockOffset;
     line.sequence = 0;
     line.lastSegment = 0;
     line.step = kStepBlockAck;
+    const uint32_t generation = ++line.generation;
     for (uint8_t sequence = 1; sequence <= line.blockSize; ++sequence) {
         const uint32_t n = std::min(kSegmentBytes, line.count - position);
         const bool last = position + n >= line.count;
         uint8_t frame[8]{};
         frame[0] = static_cast<uint8_t>(sequence | (last ? kLastSegmentFlag : 0));
-        std::memcpy(frame + 1, data + position, n);
+        std::memcpy(frame + 1, lineData(line) + position, n);
         position += n;
         line.sequence = sequence;
         if (last) {
@@ -38,8 +42,13 @@ void sendBlock(NodeData* node) {
             line.endDataCount = static_cast<uint8_t>(kSegmentBytes - n);
         }
         // A segment the driver drops is one the receiver does not acknowledge; it goes again.
-        transmit(node, cobId, frame);
-        if (last) break;
+        if (last || sequence == line.blockSize) {
+            transmit(node, cobId, frame);
+            break;
+        }
+        transmitOutsideLock(node, cobId, frame);
+        // The transfer may have ended (time-out, abort) while the lock was free.
+        if (line.generation != generation || !inProgress(line.state) || line.step != kStepBlockAck) return;
     }
 }
 

@@ -77,6 +77,8 @@ uint32_t transmitCobId(NodeData* node, uint8_t role, uint8_t channel);
 // Sends one 8-byte data frame; false when the node may not send (only Operational and
 // Pre_operational may) or the driver refuses it.
 bool transmit(NodeData* node, uint32_t cobId, const uint8_t* bytes);
+// The same, with the stack lock let go for the driver's send; the caller holds it once.
+bool transmitOutsideLock(NodeData* node, uint32_t cobId, const uint8_t* bytes);
 
 // Line keeping.
 void releaseLine(NodeData* node);

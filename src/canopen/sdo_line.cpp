@@ -68,6 +68,7 @@ void releaseLine(NodeData* node) {
     line.lastSegment = 0;
     line.segmentsSinceAck = 0;
     line.inlineUsed = 0;
+    ++line.generation;
 }
 
 void armTimeout(NodeData* node) {
