@@ -44,8 +44,10 @@ bool listFilesEndingIn(const std::string& folder, const std::string& suffix, std
         errorCode = errno;
         return false;
     }
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
+    for (;;) {
+        errno = 0;  // readdir tells the end from an error only through errno
+        const dirent* entry = ::readdir(dir);
+        if (!entry) break;
         const std::string name = entry->d_name;
         if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
             continue;
