@@ -87,7 +87,7 @@ protected:
 TEST_F(TransferTwin, FirmwareUpdateFlashesTheImageByteForByte) {
     startTwin({"-m", "crane", "--erase-ms", "300", "--reboot-ms", "200"});
     ASSERT_EQ(connect(), RESULT_OK);
-    const auto image = pattern(20000, 7);
+    const auto image = pattern(4000, 7);
     const std::string path = writeFile(twin->dir() / "fw image.hex", image);
 
     ASSERT_EQ(client->StartFirmwareUpdate(path.c_str(), onUpdate), RESULT_OK);
@@ -228,6 +228,45 @@ TEST_F(TransferTwin, BlockTransferSendsPacketsUnderControlRecords) {
     EXPECT_EQ(controls[6].packetSize, 232u) << "the record before the last packet announces its length";
     EXPECT_EQ(controls[7].blockId, 3u);
     EXPECT_EQ(controls[7].totalSize, 0u) << "counters cleared with the last record";
+}
+
+}  // namespace
+}  // namespace CommDiag::test
+
+namespace CommDiag::test {
+namespace {
+
+// Times (in seconds) of the frames with this CAN id in a candump log.
+std::vector<double> frameTimes(const fs::path& candump, const std::string& id) {
+    std::vector<double> times;
+    std::ifstream in(candump);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(" " + id + "#") == std::string::npos) continue;
+        times.push_back(std::stod(line.substr(1)));
+    }
+    return times;
+}
+
+// The image saturates the emulated 38400 bit/s line; the heartbeat the twin sees from the
+// client keeps its 500 ms period within a few frame times, and the twin's consumer (1000 ms)
+// never expires.
+TEST_F(TransferTwin, HeartbeatKeepsItsPeriodWhileTheImageSaturatesTheLine) {
+    const fs::path candump = fs::path(::testing::TempDir()) / ("candump-" + std::to_string(::getpid()) + ".log");
+    startTwin({"-m", "crane", "--line-timing", "--erase-ms", "200", "--reboot-ms", "200", "--candump",
+               candump.string()});
+    ASSERT_EQ(connect(), RESULT_OK);
+    const std::string path = writeFile(twin->dir() / "fw.hex", pattern(6000, 5));
+    ASSERT_EQ(client->StartFirmwareUpdate(path.c_str(), onUpdate), RESULT_OK);
+    ASSERT_TRUE(waitUntil([&] { return g_updateCalls.load() > 0; }, 60000));
+    EXPECT_EQ(g_updateResult.load(), RESULT_OK);
+    const Json record = twin->stop();
+    EXPECT_EQ(count(record, "heartbeat", "heartbeat of node 1 lost"), 0);
+    const std::vector<double> beats = frameTimes(candump, "701");
+    std::remove(candump.c_str());
+    ASSERT_GT(beats.size(), 10u);
+    double longest = 0;
+    for (std::size_t i = 1; i < beats.size(); ++i) longest = std::max(longest, beats[i] - beats[i - 1]);
+    EXPECT_LT(longest, 0.500 + 0.050) << "a frame takes 4.2 ms on the line";
 }
 
 }  // namespace
