@@ -14,6 +14,19 @@ namespace {
 
 constexpr uint8_t kLastSegmentFlag = 0x80;
 constexpr uint8_t kSequenceMask = 0x7F;
+// A block's acknowledgement comes within a few frame times; when it has not come after this, the
+// block's final segment or the acknowledgement was lost on the line, and the final segment goes
+// again (the receiver answers it with its acknowledgement) instead of the transfer timing out.
+constexpr uint32_t kAckWaitMs = 1000;
+constexpr uint32_t kAckAlarmId = 1;
+
+void onAckWait(NodeData* node, uint32_t) {
+    SdoLine& line = node->sdo;
+    line.ackAlarm = NO_ALARM;
+    if (!inProgress(line.state) || line.step != kStepBlockAck) return;
+    transmit(node, transmitCobId(node, line.role, line.channel), line.blockFinalFrame);
+    line.ackAlarm = armAlarm(node, kAckAlarmId, onAckWait, kAckWaitMs, 0);
+}
 
 }  // namespace
 
@@ -43,6 +56,9 @@ void sendBlock(NodeData* node) {
         }
         // A segment the driver drops is one the receiver does not acknowledge; it goes again.
         if (last || sequence == line.blockSize) {
+            std::memcpy(line.blockFinalFrame, frame, sizeof frame);
+            line.ackAlarm = cancelAlarm(line.ackAlarm);
+            line.ackAlarm = armAlarm(node, kAckAlarmId, onAckWait, kAckWaitMs, 0);
             transmit(node, cobId, frame);
             break;
         }
@@ -54,6 +70,7 @@ void sendBlock(NodeData* node) {
 
 bool acceptBlockAck(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
+    line.ackAlarm = cancelAlarm(line.ackAlarm);
     const uint8_t acknowledged = frame[1];
     const uint8_t nextBlockSize = frame[2];
     // The receiver cannot have seen a segment that was never sent; anything up to the count sent

@@ -269,5 +269,19 @@ TEST_F(TransferTwin, HeartbeatKeepsItsPeriodWhileTheImageSaturatesTheLine) {
     EXPECT_LT(longest, 0.500 + 0.050) << "a frame takes 4.2 ms on the line";
 }
 
+// Frames lost on the line in both directions - segments, the machine's acknowledgements, the
+// requests of the sequence: the block transfer resends what was lost and the image arrives exact.
+TEST_F(TransferTwin, LostFramesAreRecoveredAndTheImageArrivesExact) {
+    startTwin({"-m", "crane", "--erase-ms", "100", "--reboot-ms", "100", "--drop-every", "41"});
+    ASSERT_EQ(connect(20000), RESULT_OK);
+    const auto image = pattern(5000, 9);
+    const std::string path = writeFile(twin->dir() / "fw.hex", image);
+    ASSERT_EQ(client->StartFirmwareUpdate(path.c_str(), onUpdate), RESULT_OK);
+    ASSERT_TRUE(waitUntil([&] { return g_updateCalls.load() > 0; }, 120000));
+    EXPECT_EQ(g_updateResult.load(), RESULT_OK);
+    twin->stop();
+    EXPECT_EQ(readFile(twin->dir() / "firmware-node10.bin"), image);
+}
+
 }  // namespace
 }  // namespace CommDiag::test
