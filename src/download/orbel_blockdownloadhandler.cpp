@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 #include "platform/files.h"
 
 namespace {

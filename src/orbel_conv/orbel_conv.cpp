@@ -3,14 +3,17 @@
 #include <atomic>
 #include <mutex>
 
-#include "machine/orbel_commdiag.h"
-#include "orbel_conv/orbel_trace.h"
-#include "orbel_pkghandler/orbel_pkghandler.h"
+#include "common/orbel_trace.h"
+#include "machine_link/orbel_commdiag.h"
 
 namespace {
 constexpr uint32_t kBufferCapacity = 512;
 std::atomic<ORBEL_Conv*> createdInstance{nullptr};
-}
+std::atomic<int32_t> comPortNumber{0};
+}  // namespace
+
+void ORBEL_SetComPortNumber(int32_t port) { comPortNumber.store(port); }
+int32_t ORBEL_GetComPortNumber() { return comPortNumber.load(); }
 
 ORBEL_Conv* ORBEL_Conv::getInstance() {
     static ORBEL_Conv converter;
@@ -18,7 +21,6 @@ ORBEL_Conv* ORBEL_Conv::getInstance() {
     std::call_once(created, [] {
         converter.inBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
         converter.outBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
-        ORBEL_PkgHandler::fillCommandTable();
         converter.state.store(kIdle, std::memory_order_release);
         createdInstance.store(&converter);
         ORBEL_CommDiag::instance();
@@ -37,6 +39,22 @@ void ORBEL_Conv::setState(State newState, const char* traceName) {
 void ORBEL_Conv::setBusy() { setState(kBusy, "ORBEL_Conv::setBusy"); }
 void ORBEL_Conv::setIdle() { setState(kIdle, "ORBEL_Conv::setIdle"); }
 void ORBEL_Conv::setError() { setState(kError, "ORBEL_Conv::setError"); }
+
+bool ORBEL_Conv::markBusyForDownload() {
+    int32_t current = state.load(std::memory_order_acquire);
+    do {
+        if (current == kBusy) return false;
+    } while (!state.compare_exchange_weak(current, kBusy, std::memory_order_acq_rel));
+    stateBeforeDownload.store(current);
+    ORBEL_Trace("%s(): ++\n", "ORBEL_Conv::setBusy");
+    ORBEL_Trace("%s(): --\n", "ORBEL_Conv::setBusy");
+    return true;
+}
+
+void ORBEL_Conv::undoBusyForDownload() {
+    if (stateBeforeDownload.load() == kError) setError();
+    else setIdle();
+}
 
 bool ORBEL_Conv::startRequest(int32_t command, uint32_t address, uint8_t length, uint8_t stateByte) {
     if (isBusy()) return false;

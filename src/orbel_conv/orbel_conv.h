@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "machine/orbel_machine.h"
-#include "orbel_conv/orbel_convbuffer.h"
+#include "common/orbel_convbuffer.h"
+#include "orbel_conv/orbel_machine.h"
 
 // The process-wide converter: the two byte buffers between host and package handler, the
 // converter state and the legacy request being served. Created on first use, lives until the
@@ -27,6 +27,10 @@ public:
     bool isError() const { return state.load(std::memory_order_acquire) == kError; }
     int32_t getState() const { return state.load(std::memory_order_acquire); }
 
+    // A download marks the converter busy before it starts, and gives it back when refused.
+    bool markBusyForDownload() override;
+    void undoBusyForDownload() override;
+
     // Stores the request being served; refused while a machine request is under way.
     bool startRequest(int32_t command, uint32_t address, uint8_t length, uint8_t stateByte);
     int32_t getCurrentCommand() const { return currentCommand; }
@@ -46,6 +50,7 @@ private:
     std::unique_ptr<ORBEL_ConvBuffer> inBuffer;
     std::unique_ptr<ORBEL_ConvBuffer> outBuffer;
     std::atomic<int32_t> state{kIdle};
+    std::atomic<int32_t> stateBeforeDownload{kIdle};
     int32_t currentCommand = 0;
     uint32_t currentAddress = 0;
     uint8_t currentStateByte = 0;
@@ -55,4 +60,5 @@ private:
 
 // The COM port number parsed by ORBEL_DllInit (0 until a port name matched); the machine link
 // names its CAN bus after it.
+void ORBEL_SetComPortNumber(int32_t port);
 int32_t ORBEL_GetComPortNumber();

@@ -4,4 +4,3 @@
 
 int32_t ORBEL_ClbWriteBlock(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) { return ORBEL_ClbNotAvailable("ORBEL_ClbWriteBlock", out); }
 int32_t ORBEL_ClbWriteBlockAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) { return ORBEL_ClbNotAvailable("ORBEL_ClbWriteBlockAnswer", out); }
-int32_t ORBEL_ClbWriteBlockDownloadFast(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) { return ORBEL_ClbNotAvailable("ORBEL_ClbWriteBlockDownloadFast", out); }

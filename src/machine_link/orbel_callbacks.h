@@ -19,6 +19,8 @@ void ReadInput_callback(int result, int valueType, unsigned char subIndex, void*
 void ReadMeasurement_callback(int result, int valueType, unsigned char subIndex, void* value);
 void ReadMachineParameter_callback(int result, int valueType, unsigned char subIndex, void* value);
 void WriteMachineParameter_callback(int result, int valueType, unsigned char subIndex, void* value);
+void BlockDownload_callback(int result, uint32_t uploadIndex);
+void FirmwareDownload_callback(int result, int node);
 
 // How long CloseConnection_callback waits before connecting again (tests shorten it).
 void ORBEL_SetReconnectDelayForTesting(uint32_t ms);

@@ -1,19 +1,18 @@
-#include "orbel_conv/orbel_dll.h"
+#include "orbel_dll/orbel_dll.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
+#include "common/orbel_trace.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
 
 namespace {
 
-// Written by the host's thread; atomics so that a host calling from several threads stays sound.
+// Written by the host's thread; an atomic so that a host calling from several threads stays sound.
 std::atomic<int32_t> initialised{0};
-std::atomic<int32_t> comPortNumber{0};
 
 // Strings from the host may carry an at sign and anything after it: cut them there, in place.
 void cutAtAtSign(char* text) {
@@ -31,9 +30,24 @@ int32_t notAvailable(const char* name, const char* what) {
     return ORBEL_FAILURE;
 }
 
-}  // namespace
+// The two progress exports: 4 while no download runs or when the running one failed; the
+// percentage (one byte) otherwise.
+int32_t downloadProgress(void* progress, const char* name, const char* inactive, const char* failed,
+                         bool (ORBEL_BlockDownloadHandler::*get)(uint8_t*)) {
+    if (progress == nullptr) return ORBEL_FAILURE;
+    ORBEL_BlockDownloadHandler& handler = ORBEL_Conv::getInstance()->getBlockDownloadHandler();
+    if (!handler.isRunning()) {
+        ORBEL_Trace(inactive, name);
+        return ORBEL_FAILURE;
+    }
+    if (!(handler.*get)(static_cast<uint8_t*>(progress))) {
+        ORBEL_Trace(failed, name);
+        return ORBEL_FAILURE;
+    }
+    return ORBEL_OK;
+}
 
-int32_t ORBEL_GetComPortNumber() { return comPortNumber.load(); }
+}  // namespace
 
 extern "C" {
 
@@ -46,8 +60,8 @@ int32_t ORBEL_STDCALL ORBEL_DllInit(char* portName) {
     ORBEL_Trace("%s(): load orbel_dll version: %d.02%d.%d\n", name, 0, 3, 0);
     cutAtAtSign(portName);
     int port = 0;
-    if (portName != nullptr && std::sscanf(portName, "\\\\.\\COM%d", &port) == 1) comPortNumber.store(port);
-    ORBEL_Trace("%s(): found com port %d\n", name, comPortNumber.load());
+    if (portName != nullptr && std::sscanf(portName, "\\\\.\\COM%d", &port) == 1) ORBEL_SetComPortNumber(port);
+    ORBEL_Trace("%s(): found com port %d\n", name, ORBEL_GetComPortNumber());
     return leave(name, ORBEL_OK);
 }
 
@@ -58,7 +72,15 @@ int32_t ORBEL_STDCALL ORBEL_DllDeInit() {
     if (!initialised.compare_exchange_strong(expected, 0)) return leave(name, ORBEL_NOT_INITIALISED);
     ORBEL_CommDiag::DestroyInstance();
     // The connection belonged to the destroyed client: the next 0xE6 must connect the new one.
-    if (ORBEL_Conv* converter = ORBEL_Conv::getInstanceIfCreated()) converter->forgetConnection();
+    // A download went with the client: nothing of it runs any more, and nothing waits for it.
+    if (ORBEL_Conv* converter = ORBEL_Conv::getInstanceIfCreated()) {
+        converter->forgetConnection();
+        ORBEL_BlockDownloadHandler& downloads = converter->getBlockDownloadHandler();
+        if (downloads.isRunning()) {
+            downloads.abandon();
+            converter->setIdle();
+        }
+    }
     return leave(name, ORBEL_OK);
 }
 
@@ -105,27 +127,48 @@ int32_t ORBEL_STDCALL ORBEL_ConvClearParameterList() {
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvBuildBlockDownloadBinary(char* directoryPath, char* outputFileName) {
+    if (directoryPath == nullptr || outputFileName == nullptr) return ORBEL_FAILURE;
     cutAtAtSign(directoryPath);
     cutAtAtSign(outputFileName);
-    return notAvailable("ORBEL_ConvBuildBlockDownloadBinary", "block download handler");
+    ORBEL_Conv* converter = ORBEL_Conv::getInstance();
+    return converter->getBlockDownloadHandler().BuildBlockDownloadBinary(directoryPath, outputFileName) ? ORBEL_OK
+                                                                                                     : ORBEL_FAILURE;
 }
 
-int32_t ORBEL_STDCALL ORBEL_ConvStartBlockDownloadFile(char* path, int32_t) {
+int32_t ORBEL_STDCALL ORBEL_ConvStartBlockDownloadFile(char* path, int32_t address) {
+    const char* const name = "callORBEL_ConvStartBlockDownloadFile";
+    if (path == nullptr) return ORBEL_FAILURE;
     cutAtAtSign(path);
-    return notAvailable("callORBEL_ConvStartBlockDownloadFile", "block download handler");
+    ORBEL_Conv* converter = ORBEL_Conv::getInstance();
+    if (!converter->getBlockDownloadHandler().StartBlockDownload(path, static_cast<uint32_t>(address))) {
+        ORBEL_Trace("%s(): failed to add file to block download handler\n", name);
+        return ORBEL_FAILURE;
+    }
+    return ORBEL_OK;
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvStartFirmwareDownload(char* path) {
+    const char* const name = "callORBEL_ConvStartFirmwareDownload";
+    if (path == nullptr) return ORBEL_FAILURE;
     cutAtAtSign(path);
-    return notAvailable("callORBEL_ConvStartFirmwareDownload", "block download handler");
+    ORBEL_Conv* converter = ORBEL_Conv::getInstance();
+    if (!converter->getBlockDownloadHandler().StartFirmwareDownload(path)) {
+        ORBEL_Trace("%s(): failed to add firmware file to block download handler\n", name);
+        return ORBEL_FAILURE;
+    }
+    return ORBEL_OK;
 }
 
-int32_t ORBEL_STDCALL ORBEL_ConvGetBlockDownloadProgress(void*) {
-    return notAvailable("callORBEL_ConvGetBlockDownloadProgress", "block download handler");
+int32_t ORBEL_STDCALL ORBEL_ConvGetBlockDownloadProgress(void* progress) {
+    return downloadProgress(progress, "callORBEL_ConvGetBlockDownloadProgress", "%s(): no block download active\n",
+                            "%s(): unable to get block download progress\n",
+                            &ORBEL_BlockDownloadHandler::GetBlockDownloadProgress);
 }
 
-int32_t ORBEL_STDCALL ORBEL_ConvGetFirmwareDownloadProgress(void*) {
-    return notAvailable("callORBEL_ConvGetFirmwareDownloadProgress", "block download handler");
+int32_t ORBEL_STDCALL ORBEL_ConvGetFirmwareDownloadProgress(void* progress) {
+    return downloadProgress(progress, "callORBEL_ConvGetFirmwareDownloadProgress",
+                            "%s(): no firmware download active\n", "%s(): unable to get firmware download progress\n",
+                            &ORBEL_BlockDownloadHandler::GetFirmwareDownloadProgress);
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvGetSWRevision(uint32_t bufferLength, uint8_t* buffer) {

@@ -1,4 +1,4 @@
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
 
 #include <atomic>
 #include <cstdio>
@@ -8,11 +8,12 @@
 
 #include "commdiag/commdiag_factory.h"
 #include "commdiag/iclient.h"
-#include "machine/orbel_callbacks.h"
-#include "machine/orbel_machine.h"
+#include "common/orbel_trace.h"
 #include "machine/value_type.h"
+#include "machine_link/orbel_callbacks.h"
+#include "machine_link/orbel_reconnect.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
+#include "orbel_conv/orbel_machine.h"
 #include "platform/module_path.h"
 
 namespace {
@@ -146,6 +147,8 @@ ORBEL_CommDiag* ORBEL_CommDiag::instance() {
 }
 
 void ORBEL_CommDiag::DestroyInstance() {
+    // A reconnection still waiting would use the client that goes now.
+    ORBEL_CancelReconnect();
     if (testClient != nullptr) return;  // a test's client belongs to the test
     // Without an instance there is no client to destroy; creating one here would only open the
     // port to close it again.
@@ -168,6 +171,32 @@ int32_t ORBEL_CommDiag::CloseConnection() {
     CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     return c->CloseConnection(CloseConnection_callback);
+}
+
+int32_t ORBEL_CommDiag::StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize,
+                                           const uint32_t* localAddress) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    if (localAddress != nullptr) return c->StartBlockTransfer(path, blockId, packetSize, BlockDownload_callback, *localAddress);
+    return c->StartBlockTransfer(path, blockId, packetSize, BlockDownload_callback);
+}
+
+int32_t ORBEL_CommDiag::GetBlockTransferProgress(uint8_t* percent) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    return c->GetBlockTransferProgress(percent);
+}
+
+int32_t ORBEL_CommDiag::StartFirmwareUpdate(const char* path) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    return c->StartFirmwareUpdate(path, FirmwareDownload_callback);
+}
+
+int32_t ORBEL_CommDiag::GetFirmwareUpdateProgress(uint8_t* percent) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    return c->GetFirmwareUpdateProgress(percent);
 }
 
 int32_t ORBEL_CommDiag::ReadMachineType() {
