@@ -113,6 +113,9 @@ void ORBEL_Machine::forgetConnection() {
 
 void ORBEL_Machine::forgetSoftware() {
     swVersionRead.store(false);
+    // No type matches, so that the next read chooses the model afresh (setMachineType keeps
+    // the model of an unchanged type, and with it the identification flag).
+    machineType = -1;
     machineIdentified.store(false);
 }
 
