@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -28,6 +29,7 @@ struct FakeRequests : IDownloadRequests {
     std::vector<std::vector<uint8_t>> fileContents;  // what each started file held at its start
     std::vector<std::string> firmwarePaths;
     bool fileExistedAtStart = false;
+    std::function<void()> onStart;  // a completion that comes inside the start
 
     int32_t CloseConnection() override { return 0; }
     int32_t StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize,
@@ -39,6 +41,7 @@ struct FakeRequests : IDownloadRequests {
         std::ifstream in(path, std::ios::binary);
         fileExistedAtStart = in.is_open();
         fileContents.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (onStart) onStart();
         return startResult;
     }
     int32_t GetBlockTransferProgress(uint8_t* percent) override {
@@ -47,6 +50,7 @@ struct FakeRequests : IDownloadRequests {
     }
     int32_t StartFirmwareUpdate(const char* path) override {
         firmwarePaths.push_back(path);
+        if (onStart) onStart();
         return startResult;
     }
     int32_t GetFirmwareUpdateProgress(uint8_t* percent) override {
@@ -146,6 +150,21 @@ TEST_F(DownloadHandler, StartsAreRefusedBeforeAnythingStartsAndRunningIsUndoneOn
     EXPECT_FALSE(handler.StartBlockDownload("f", 0x5500));
     EXPECT_EQ(owner.state, FakeOwner::Busy);
     EXPECT_FALSE(handler.isRunning());
+}
+
+// A transfer that ends before its start returns (its callback on a stack thread) leaves the
+// handler free and the converter as the callback left it.
+TEST_F(DownloadHandler, CompletionInsideTheStartLeavesNothingRunning) {
+    requests.onStart = [this] {
+        handler.resetBlockDownload();
+        owner.state = FakeOwner::Idle;
+    };
+    EXPECT_TRUE(handler.StartFirmwareDownload("fw.hex"));
+    EXPECT_FALSE(handler.isRunning());
+    EXPECT_EQ(owner.state, FakeOwner::Idle);
+    EXPECT_TRUE(handler.StartBlockDownload("f", 0x5500));
+    EXPECT_FALSE(handler.isRunning());
+    EXPECT_EQ(owner.state, FakeOwner::Idle);
 }
 
 TEST_F(DownloadHandler, ProgressReportsTheFailedStateAndGuardsTheValue) {
