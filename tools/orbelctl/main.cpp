@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 
 #include "answer_decoder.h"
 #include "converter_library.h"
+#include "download_commands.h"
 #include "host_link.h"
 #include "output.h"
 #include "platform/module_path.h"
@@ -28,6 +30,7 @@ enum Exit : int {
     kUsage = 2,        // wrong command line or script
     kNoConverter = 3,  // the library could not be loaded or initialised
     kTimedOut = 4,     // the converter stayed busy past the time limit
+    kInterrupted = 5,  // stopped by the user (Ctrl+C)
 };
 
 struct Options {
@@ -101,6 +104,7 @@ public:
     }
 
     HostLink& link() { return *link_; }
+    double timeoutSeconds() const { return options_.timeoutSeconds; }
     ConverterLibrary& library() { return library_; }
 
     // Polls a command until it is no longer busy and reports how it ended.
@@ -203,6 +207,39 @@ void addCommands(CLI::App& app, Session& session, std::function<int()>& action,
         ->callback([&session, &action] { action = [&session] { return commandConnect(session); }; });
     app.add_subcommand("identify", "Identify the machine (0xFA until done, then 0xFB): model, number, version")
         ->callback([&session, &action] { action = [&session] { return commandIdentify(session); }; });
+
+    // Downloads; their arguments live as long as the command line's parser does.
+    auto args = std::make_shared<std::vector<std::string>>(2);
+    auto download = [&session](std::function<int(DownloadHost&)> run) {
+        return [&session, run] {
+            DownloadHost host{session.library(), session.link(),
+                              [&session] {
+                                  // Connected and identified: the machine's model maps the addresses.
+                                  Answer answer;
+                                  const int connected = session.pollCommand(0xE6, "connect", answer);
+                                  return connected ? connected : session.pollCommand(0xFA, "identify", answer);
+                              },
+                              session.timeoutSeconds()};
+            return run(host);
+        };
+    };
+    auto* firmware = app.add_subcommand("firmware", "Flash a firmware image (a .hex file, or a folder of them)");
+    firmware->add_option("image", (*args)[0], "Image file, or folder whose .hex images are joined first")->required();
+    firmware->callback([&action, args, download] {
+        action = download([args](DownloadHost& h) { return commandFirmware(h, (*args)[0]); });
+    });
+    auto* curve = app.add_subcommand("curve", "Send a file of curve data as block to a legacy address");
+    curve->add_option("address", (*args)[0], "Legacy address, e.g. 0x5000")->required();
+    curve->add_option("file", (*args)[1], "The block's bytes")->required();
+    curve->callback([&action, args, download] {
+        action = download([args](DownloadHost& h) { return commandCurve(h, (*args)[0], (*args)[1]); });
+    });
+    auto* build = app.add_subcommand("build-binary", "Join the .hex images of a folder, in name order, into one file");
+    build->add_option("folder", (*args)[0], "Folder of the images")->required();
+    build->add_option("name", (*args)[1], "Name of the binary, written into the folder")->required();
+    build->callback([&action, args, download] {
+        action = download([args](DownloadHost& h) { return commandBuildBinary(h, (*args)[0], (*args)[1]); });
+    });
     app.require_subcommand(0, 1);
 }
 
@@ -253,7 +290,7 @@ int runScript(Session& session, const std::string& path) {
 int main(int argc, char** argv) {
     Options options;
     CLI::App app("orbelctl: talk to a machine through the ORBEL converter, as the legacy service application does.\n"
-                 "Exit status: 0 done, 1 refused or failed, 2 usage, 3 converter not loadable, 4 time-out.");
+                 "Exit status: 0 done, 1 refused or failed, 2 usage, 3 converter not loadable, 4 time-out, 5 interrupted.");
     app.add_option("--library", options.library, "Converter library to load (default: the one beside orbelctl)");
     app.add_option("--driver", options.driver, "CAN driver library for the converter (sets ORBEL_CAN_DRIVER)");
     app.add_option("--port", options.port, "Port name handed to ORBEL_DllInit")->capture_default_str();
@@ -279,6 +316,12 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
+    // Ctrl+C ends a download session cleanly: the command stops polling, the session closes.
+    std::signal(SIGINT, [](int signal) {
+        if (requestDownloadInterrupt()) return;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    });
     output::init(options.quiet);
     if (const int opened = session.open()) return opened;
     if (!options.script.empty()) return runScript(session, options.script);
