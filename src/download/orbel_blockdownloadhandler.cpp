@@ -12,12 +12,7 @@ constexpr uint32_t kConversionCapacity = 256;
 constexpr int32_t kTransferError = 7;
 }  // namespace
 
-void ORBEL_BlockDownloadHandler::setUpdateRunning() {
-    ORBEL_Trace("%s(): ++ running %d\n", "ORBEL_BlockDownloadHandler::setUpdateRunning", 1);
-    running.store(1, std::memory_order_release);
-}
-
-bool ORBEL_BlockDownloadHandler::claimRunning() {
+bool ORBEL_BlockDownloadHandler::setUpdateRunning() {
     uint8_t idle = 0;
     if (!running.compare_exchange_strong(idle, 1, std::memory_order_acq_rel)) return false;
     ORBEL_Trace("%s(): ++ running %d\n", "ORBEL_BlockDownloadHandler::setUpdateRunning", 1);
@@ -74,7 +69,7 @@ bool ORBEL_BlockDownloadHandler::startBlock(const char* path, uint32_t address, 
         return false;
     }
     const uint32_t packetSize = owner.getBlockDownloadPacketSize(address);
-    if (!path || !claimRunning()) {
+    if (!path || !setUpdateRunning()) {
         ORBEL_Trace("%s(): previous block download is still running!\n", name);
         return false;
     }
@@ -97,7 +92,7 @@ bool ORBEL_BlockDownloadHandler::startBlock(const char* path, uint32_t address, 
 bool ORBEL_BlockDownloadHandler::StartFirmwareDownload(const char* path) {
     const char* const name = "ORBEL_BlockDownloadHandler::StartFirmwareDownload";
     ORBEL_Trace("%s(): file path: %s\n", name, path ? path : "");
-    if (!path || !claimRunning()) {
+    if (!path || !setUpdateRunning()) {
         ORBEL_Trace("%s(): previous block download is still running!\n", name);
         return false;
     }

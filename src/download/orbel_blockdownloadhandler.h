@@ -43,7 +43,6 @@ public:
     bool GetFirmwareDownloadProgress(uint8_t* progress);
 
     bool isRunning() const { return running.load(std::memory_order_acquire) != 0; }
-    void setUpdateRunning();
     void resetBlockDownload();
     // The machine link went away with the transfer (the library was de-initialised): nothing
     // of it runs any more.
@@ -51,8 +50,8 @@ public:
 
 private:
     bool startBlock(const char* path, uint32_t address, const uint32_t* localAddress);
-    // Claims the running flag; false when a download runs.
-    bool claimRunning();
+    // Sets the running flag before a start; false when a download runs already.
+    bool setUpdateRunning();
     void forgetTempFile();
 
     IDownloadRequests& requests;

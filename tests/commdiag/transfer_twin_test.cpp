@@ -161,6 +161,20 @@ TEST_F(TransferTwin, MachineSilentAfterTheRestartFailsTheUpdateInTime) {
     EXPECT_EQ(client->GetFirmwareUpdateProgress(&percent), 7);
 }
 
+// Flash status reads that fail are read again, never taken for "erased" (an image into flash
+// that was not erased), and the polling is bounded like the erase.
+TEST_F(TransferTwin, FailingFlashStatusReadsEndTheUpdateInTime) {
+    startTwin({"-m", "crane", "--reboot-ms", "100", "--erase-ms", "100", "--abort", "0x1F57:1=0x08000020"});
+    ASSERT_EQ(connect(), RESULT_OK);
+    testing::setFirmwareWaitLimit(4000);
+    const std::string path = writeFile(twin->dir() / "fw.hex", pattern(100, 1));
+    ASSERT_EQ(client->StartFirmwareUpdate(path.c_str(), onUpdate), RESULT_OK);
+    ASSERT_TRUE(waitUntil([&] { return g_updateCalls.load() > 0; }, 30000)) << "the polling is bounded";
+    EXPECT_NE(g_updateResult.load(), RESULT_OK);
+    const Json record = twin->stop();
+    EXPECT_TRUE(writesTo(record, 0x1F50, 1).empty()) << "no image without a reported erase";
+}
+
 // Refusals before anything reaches the machine.
 TEST_F(TransferTwin, ImageSizesAndMissingFiles) {
     startTwin({"-m", "crane"});
