@@ -73,23 +73,27 @@ uint32_t transmitCobId(NodeData* node, uint8_t role, uint8_t channel) {
     return role == kSdoRoleServer ? serverAnswerCobId(node) : clientRequestCobId(node, channel);
 }
 
-bool transmit(NodeData* node, uint32_t cobId, const uint8_t* bytes) {
-    if (node->nodeState != Operational && node->nodeState != Pre_operational) return false;
+namespace {
+CanMessage dataFrame(uint32_t cobId, const uint8_t* bytes) {
     CanMessage message{};
     message.cobId = static_cast<uint16_t>(cobId & kCobIdMask);
     message.rtr = 0;
     message.len = 8;
     std::memcpy(message.data, bytes, 8);
+    return message;
+}
+bool maySend(const NodeData* node) { return node->nodeState == Operational || node->nodeState == Pre_operational; }
+}  // namespace
+
+bool transmit(NodeData* node, uint32_t cobId, const uint8_t* bytes) {
+    if (!maySend(node)) return false;
+    const CanMessage message = dataFrame(cobId, bytes);
     return sendCanFrame(node->port, &message) == 0;
 }
 
 bool transmitOutsideLock(NodeData* node, uint32_t cobId, const uint8_t* bytes) {
-    if (node->nodeState != Operational && node->nodeState != Pre_operational) return false;
-    CanMessage message{};
-    message.cobId = static_cast<uint16_t>(cobId & kCobIdMask);
-    message.rtr = 0;
-    message.len = 8;
-    std::memcpy(message.data, bytes, 8);
+    if (!maySend(node)) return false;
+    const CanMessage message = dataFrame(cobId, bytes);
     CanPort* const port = node->port;
     unlockStack();
     const uint8_t result = sendCanFrame(port, &message);

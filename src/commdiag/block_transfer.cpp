@@ -68,20 +68,12 @@ void writeControl() {
     end(1);
 }
 
-void printStreamState(const std::ios& stream) {
-    if (stream.fail()) std::printf("FAILBIT\n");
-    else if (stream.eof()) std::printf("EOFBIT\n");
-    else if (stream.bad()) std::printf("BADBIT\n");
-    std::printf("File not open.\n");
-    std::fflush(stdout);
-}
-
 // Reads the whole file; the stream is closed again before the first packet goes.
 void load() {
     BlockTransfer& t = bt();
     t.record.state = kTransferError;
     std::ifstream file(t.path, std::ios::binary);
-    if (!file.is_open()) return printStreamState(file);
+    if (!file.is_open()) return printFileNotOpen(file);
     file.seekg(0, std::ios::end);
     const std::streamoff size = file.tellg();
     if (size < 0 || size > kMaxBlockFile) {
@@ -215,6 +207,14 @@ void dataHandler(int result, int, unsigned char, void*, unsigned) {
 }
 
 }  // namespace
+
+void printFileNotOpen(const std::ios& stream) {
+    if (stream.fail()) std::printf("FAILBIT\n");
+    else if (stream.eof()) std::printf("EOFBIT\n");
+    else if (stream.bad()) std::printf("BADBIT\n");
+    std::printf("File not open.\n");
+    std::fflush(stdout);
+}
 
 int startBlockTransfer(IClient* client, const char* path, uint32_t blockId, uint32_t packetSize,
                        BlockTransferCallback callback, const uint32_t* localAddress) {

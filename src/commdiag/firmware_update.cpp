@@ -173,14 +173,6 @@ void finishHandler(int result, int, unsigned char, void*, unsigned) {
     endSequence(result);
 }
 
-void printStreamState(const std::ios& stream) {
-    if (stream.fail()) std::printf("FAILBIT\n");
-    else if (stream.eof()) std::printf("EOFBIT\n");
-    else if (stream.bad()) std::printf("BADBIT\n");
-    std::printf("File not open.\n");
-    std::fflush(stdout);
-}
-
 int refuse(int state) {
     fw().updateState = state;
     return RESULT_INVALID;
@@ -202,7 +194,7 @@ int startFirmwareUpdate(IClient* client, const char* path, FirmwareUpdateCallbac
     // The image is read whole before the machine is touched; the file is closed again at once.
     std::ifstream file(path, std::ios::binary);
     if (!file.is_open()) {
-        printStreamState(file);
+        printFileNotOpen(file);
         return refuse(kUpdateFailed);
     }
     file.seekg(0, std::ios::end);

@@ -6,6 +6,7 @@
 #include "iclient.h"
 
 #include <cstdint>
+#include <ios>
 
 namespace CommDiag::detail {
 
@@ -32,6 +33,10 @@ enum TransferState : uint32_t {
     kTransferAllSent = 6,
     kTransferError = 7,
 };
+
+// A file the transfers could not open: the stream's first failed state ("FAILBIT", "EOFBIT",
+// "BADBIT"), then "File not open.", on standard output as the converter's trace has it.
+void printFileNotOpen(const std::ios& stream);
 
 // Largest firmware image: the machine's program memory.
 constexpr uint32_t kMaxImageSize = 0x100000;

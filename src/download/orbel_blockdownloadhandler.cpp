@@ -242,26 +242,28 @@ bool ORBEL_BlockDownloadHandler::BuildBlockDownloadBinary(const char* directory,
     return ok;
 }
 
+namespace {
+
+// The transfer's state (7: failed) and percentage, for the caller's progress value.
+bool progressOf(int32_t state, uint8_t percent, uint8_t* progress, const char* failedLine, const char* name) {
+    if (progress) *progress = percent;
+    if (state != kTransferError) return true;
+    ORBEL_Trace(failedLine, name);
+    return false;
+}
+
+}  // namespace
+
 bool ORBEL_BlockDownloadHandler::GetBlockDownloadProgress(uint8_t* progress) {
     uint8_t percent = 0;
     const int32_t state = requests.GetBlockTransferProgress(&percent);
-    if (progress) *progress = percent;
-    if (state == kTransferError) {
-        ORBEL_Trace("%s(): block download failed - handler state == STATE_ERROR\n",
-                    "ORBEL_BlockDownloadHandler::GetBlockDownloadProgress");
-        return false;
-    }
-    return true;
+    return progressOf(state, percent, progress, "%s(): block download failed - handler state == STATE_ERROR\n",
+                      "ORBEL_BlockDownloadHandler::GetBlockDownloadProgress");
 }
 
 bool ORBEL_BlockDownloadHandler::GetFirmwareDownloadProgress(uint8_t* progress) {
     uint8_t percent = 0;
     const int32_t state = requests.GetFirmwareUpdateProgress(&percent);
-    if (progress) *progress = percent;
-    if (state == kTransferError) {
-        ORBEL_Trace("%s(): firmware download failed - handler state == STATE_ERROR\n",
-                    "ORBEL_BlockDownloadHandler::GetFirmwareDownloadProgress");
-        return false;
-    }
-    return true;
+    return progressOf(state, percent, progress, "%s(): firmware download failed - handler state == STATE_ERROR\n",
+                      "ORBEL_BlockDownloadHandler::GetFirmwareDownloadProgress");
 }
