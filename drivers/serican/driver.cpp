@@ -29,10 +29,10 @@ constexpr uint32_t kBrokenPortPauseMs = 100;
 constexpr uint32_t kCloseWaitMs = 3 * kSendTimeoutMs;
 constexpr std::size_t kReadChunk = 2048;
 // The line carries one 16-byte frame in 4.17 ms. Frames go to the port at that pace, at most
-// this many ahead of the wire: the system's buffer would take kilobytes, and a frame sent now (a
+// this many ahead of the wire (a margin for a sender that is scheduled late): the system's buffer would take kilobytes, and a frame sent now (a
 // heartbeat between the segments of a block transfer) would wait behind all of them.
 constexpr auto kFrameTime = std::chrono::microseconds(16 * 10 * 1000000 / kLineBitsPerSecond);
-constexpr int kFramesAhead = 2;
+constexpr int kFramesAhead = 4;
 
 unsigned comNumberOf(const char* busName) {
     int number = 0;

@@ -17,13 +17,22 @@ constexpr uint8_t kSequenceMask = 0x7F;
 // A block's acknowledgement comes within a few frame times; when it has not come after this, the
 // block's final segment or the acknowledgement was lost on the line, and the final segment goes
 // again (the receiver answers it with its acknowledgement) instead of the transfer timing out.
+// A block download's initiate and end requests are repeated the same way.
 constexpr uint32_t kAckWaitMs = 1000;
 constexpr uint32_t kAckAlarmId = 1;
+
+bool awaitsBlockAnswer(const SdoLine& line) {
+    if (!inProgress(line.state)) return false;
+    if (line.step == kStepBlockAck) return true;
+    // The client of a block download also repeats its initiate and end requests.
+    return line.role == kSdoRoleClient && line.state == kSdoBlockDownloadInProgress &&
+           (line.step == kStepInitiateAnswer || line.step == kStepBlockEndAnswer);
+}
 
 void onAckWait(NodeData* node, uint32_t) {
     SdoLine& line = node->sdo;
     line.ackAlarm = NO_ALARM;
-    if (!inProgress(line.state) || line.step != kStepBlockAck) return;
+    if (!awaitsBlockAnswer(line)) return;
     transmit(node, transmitCobId(node, line.role, line.channel), line.blockFinalFrame);
     line.ackAlarm = armAlarm(node, kAckAlarmId, onAckWait, kAckWaitMs, 0);
 }
@@ -41,6 +50,7 @@ void sendBlock(NodeData* node) {
     line.sequence = 0;
     line.lastSegment = 0;
     line.step = kStepBlockAck;
+    line.ackAlarm = cancelAlarm(line.ackAlarm);  // a repeat armed for the initiate request is over
     const uint32_t generation = ++line.generation;
     for (uint8_t sequence = 1; sequence <= line.blockSize; ++sequence) {
         const uint32_t n = std::min(kSegmentBytes, line.count - position);
@@ -56,9 +66,7 @@ void sendBlock(NodeData* node) {
         }
         // A segment the driver drops is one the receiver does not acknowledge; it goes again.
         if (last || sequence == line.blockSize) {
-            std::memcpy(line.blockFinalFrame, frame, sizeof frame);
-            line.ackAlarm = cancelAlarm(line.ackAlarm);
-            line.ackAlarm = armAlarm(node, kAckAlarmId, onAckWait, kAckWaitMs, 0);
+            repeatUnanswered(node, frame);
             transmit(node, cobId, frame);
             break;
         }
@@ -66,6 +74,13 @@ void sendBlock(NodeData* node) {
         // The transfer may have ended (time-out, abort) while the lock was free.
         if (line.generation != generation || !inProgress(line.state) || line.step != kStepBlockAck) return;
     }
+}
+
+void repeatUnanswered(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    std::memcpy(line.blockFinalFrame, frame, sizeof line.blockFinalFrame);
+    line.ackAlarm = cancelAlarm(line.ackAlarm);
+    line.ackAlarm = armAlarm(node, kAckAlarmId, onAckWait, kAckWaitMs, 0);
 }
 
 bool acceptBlockAck(NodeData* node, const uint8_t* frame) {

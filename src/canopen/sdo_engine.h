@@ -105,6 +105,9 @@ void handleClientFrame(NodeData* node, uint8_t channel, const uint8_t* frame);
 // Block transfers, either role.
 // Sending side: sends the block that starts at lastBlockOffset, with blockSize segments at most.
 void sendBlock(NodeData* node);
+// Sends `frame` again when no answer has come after a while (a block's final segment, a block
+// download's initiate or end request); any answer or the end of the transfer stops it.
+void repeatUnanswered(NodeData* node, const uint8_t* frame);
 // Sending side: an acknowledgement; returns true when every byte is acknowledged, false when
 // the transfer goes on or was aborted (the line state tells which).
 bool acceptBlockAck(NodeData* node, const uint8_t* frame);

@@ -44,6 +44,11 @@ int32_t downloadProgress(void* progress, const char* name, const char* inactive,
         ORBEL_Trace(failed, name);
         return ORBEL_FAILURE;
     }
+    // The download may have ended meanwhile, its transfer already back at the start.
+    if (!handler.isRunning()) {
+        ORBEL_Trace(inactive, name);
+        return ORBEL_FAILURE;
+    }
     return ORBEL_OK;
 }
 

@@ -142,15 +142,6 @@ void SdoServer::onRequest(const CanFrame& frame, Time now, std::vector<Reply>& o
     deadline_ = now + config_.timeout;
     // While a block download runs every frame but an abort is a segment, whatever its bits.
     if (state_ == State::BlkDownload) return blockSegment(d, out);
-    // The last segment again after its acknowledgement: that acknowledgement was lost.
-    if (state_ == State::BlkDownloadEnd && ackMayRepeat_ && std::equal(d, d + 8, lastSegmentFrame_.begin())) {
-        Reply r{};
-        r[0] = 0xA2;
-        r[1] = lastAck_;
-        r[2] = blkSize_;
-        out.push_back(r);
-        return;
-    }
 
     const uint8_t ccs = d[0] >> 5;
     const uint16_t index = static_cast<uint16_t>(d[1] | d[2] << 8);
@@ -277,7 +268,6 @@ void SdoServer::initiateBlockDownload(const uint8_t* d, std::vector<Reply>& out)
     data_.clear();
     lastSeq_ = 0;
     lastSegment_ = false;
-    ackMayRepeat_ = false;
     blkSize_ = config_.blockSize;
     if (uint32_t a = access_.checkWrite(index_, sub_, size_)) return abort(index_, sub_, a, out);
     Reply r = reply(0xA4, index_, sub_);  // server CRC support: we compute it when asked
@@ -289,29 +279,14 @@ void SdoServer::blockSegment(const uint8_t* d, std::vector<Reply>& out) {
     const bool last = d[0] & 0x80;
     const uint8_t seq = d[0] & 0x7F;
     if (seq == 0 || seq > blkSize_) return abort(index_, sub_, abort_code::kSequence, out);
-    // A block's final segment again, with nothing stored since the acknowledgement: the client
-    // missed that acknowledgement and gets it again. (Asking for the whole block would make it
-    // send a block that has already arrived.)
-    if (ackMayRepeat_ && lastSeq_ == 0 && (last || seq == blkSize_)) {
-        Reply r{};
-        r[0] = 0xA2;
-        r[1] = lastAck_;
-        r[2] = blkSize_;
-        out.push_back(r);
-        return;
-    }
     bool inOrder = false;
     if (seq == lastSeq_ + 1 && !lastSegment_) {
         data_.insert(data_.end(), d + 1, d + 8);
         lastSeq_ = seq;
         inOrder = true;
-        ackMayRepeat_ = false;
         if (size_ ? data_.size() > *size_ + 7 : data_.size() > kMaxTransfer)
             return abort(index_, sub_, size_ ? abort_code::kLength : abort_code::kOutOfMemory, out);
-        if (last) {
-            lastSegment_ = true;
-            std::copy(d, d + 8, lastSegmentFrame_.begin());
-        }
+        if (last) lastSegment_ = true;
     }
     // Out-of-order segments are dropped; the acknowledgement at the block's end tells the
     // client where to resume.
@@ -321,8 +296,6 @@ void SdoServer::blockSegment(const uint8_t* d, std::vector<Reply>& out) {
         r[1] = lastSeq_;
         r[2] = blkSize_;
         out.push_back(r);
-        lastAck_ = lastSeq_;
-        ackMayRepeat_ = true;
         lastSeq_ = 0;
         if (lastSegment_ && inOrder) state_ = State::BlkDownloadEnd;
     }

@@ -111,9 +111,6 @@ private:
     uint8_t blkSize_ = 127;
     uint8_t lastSeq_ = 0;
     bool lastSegment_ = false;
-    uint8_t lastAck_ = 0;          // block download: what the last acknowledgement said
-    bool ackMayRepeat_ = false;    // ... and no segment was stored since
-    std::array<uint8_t, 8> lastSegmentFrame_{};
     std::size_t blockStart_ = 0;
     uint8_t segsInBlock_ = 0;
     bool lastInBlock_ = false;
