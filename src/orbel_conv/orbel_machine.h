@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -38,6 +39,8 @@ public:
     MachineTypeRecord getMachineTypeRecord() const { return {machineType, machineNumber, machineVariant}; }
     int32_t getMachineNumber() const { return machineNumber; }
     bool isMachineIdentified() const { return machineIdentified.load(std::memory_order_acquire); }
+    // A type record has been read since the last failed connection start, recognised or not.
+    bool isMachineTypeRead() const { return machineTypeRead.load(std::memory_order_acquire); }
     void setConnected() { connected.store(true, std::memory_order_release); }
     bool isConnected() const { return connected.load(std::memory_order_acquire); }
     void resetMachineState();
@@ -46,8 +49,10 @@ public:
     // The machine got new firmware: its software version and identification are read again.
     void forgetSoftware();
 
+    // Patch, minor, major. Written by a stack thread while the host may read it: stored whole.
+    using SwVersion = std::array<uint8_t, 3>;
     void storeSwVersion(const uint8_t* bytes);
-    const uint8_t* getSwVersion() const { return swVersion; }
+    SwVersion getSwVersion() const;
     bool isSwVersionRead() const { return swVersionRead.load(std::memory_order_acquire); }
     void storeSerialNumber(const uint8_t* bytes);
     bool isSerialNumberRead() const { return serialNumberRead.load(std::memory_order_acquire); }
@@ -138,8 +143,10 @@ private:
     std::atomic<bool> modeRequestedByHost{false};
     std::atomic<bool> connected{false};
     std::atomic<bool> swVersionRead{false};
-    uint8_t swVersion[3] = {0, 0, 0};  // patch, minor, major
+    std::atomic<uint32_t> swVersion{0};  // patch, minor, major from the low byte up
     std::atomic<bool> machineIdentified{false};
+    std::atomic<bool> machineTypeRead{false};
+    bool modelRecognised = false;  // what machineIdentified says while the type stays the same
     int32_t machineType = 0;
     int32_t machineNumber = 0;
     int32_t machineVariant = 0;

@@ -19,19 +19,10 @@
 #include "download_commands.h"
 #include "host_link.h"
 #include "output.h"
+#include "script.h"
 #include "platform/module_path.h"
 
 namespace {
-
-// Exit statuses.
-enum Exit : int {
-    kOk = 0,
-    kRefused = 1,      // the converter or the machine answered "failed"
-    kUsage = 2,        // wrong command line or script
-    kNoConverter = 3,  // the library could not be loaded or initialised
-    kTimedOut = 4,     // the converter stayed busy past the time limit
-    kInterrupted = 5,  // stopped by the user (Ctrl+C)
-};
 
 struct Options {
     std::string library;
@@ -75,10 +66,10 @@ int portNumber(const std::string& port) {
     return at == std::string::npos ? 0 : std::atoi(port.c_str() + at + 3);
 }
 
-class Session {
+class Session : public Commands {
 public:
     explicit Session(const Options& options) : options_(options) {}
-    ~Session() {
+    ~Session() override {
         if (initialised_) library_.DllDeInit();
     }
 
@@ -104,7 +95,6 @@ public:
     }
 
     HostLink& link() { return *link_; }
-    double timeoutSeconds() const { return options_.timeoutSeconds; }
     ConverterLibrary& library() { return library_; }
 
     // Polls a command until it is no longer busy and reports how it ended.
@@ -126,7 +116,26 @@ public:
         return kOk;
     }
 
+    int send(const std::vector<std::string>& hexWords) override;
+    int status() override;
+    int connect() override;
+    int identify() override;
+    int firmware(const std::string& imageOrFolder) override;
+    int curve(const std::string& address, const std::string& file) override;
+    int buildBinary(const std::string& folder, const std::string& name) override;
+
 private:
+    // Downloads connect and identify first: the machine's model maps the addresses.
+    DownloadHost downloadHost() {
+        return DownloadHost{library_, *link_,
+                            [this] {
+                                Answer answer;
+                                const int connected = pollCommand(0xE6, "connect", answer);
+                                return connected ? connected : pollCommand(0xFA, "identify", answer);
+                            },
+                            options_.timeoutSeconds};
+    }
+
     const Options& options_;
     ConverterLibrary library_;
     std::unique_ptr<HostLink> link_;
@@ -194,95 +203,30 @@ int commandIdentify(Session& session) {
     return kOk;
 }
 
-// Registers the subcommands on `app`; the chosen one is left in `action`.
-void addCommands(CLI::App& app, Session& session, std::function<int()>& action,
-                 std::shared_ptr<std::vector<std::string>> bytes) {
-    auto* send = app.add_subcommand("send", "Send one raw legacy package and print the answer, raw and decoded");
-    send->add_option("bytes", *bytes, "Package bytes in hex, e.g. AA 03 01 00 51")->required();
-    send->callback([&session, &action, bytes] { action = [&session, bytes] { return commandSend(session, *bytes); }; });
-
-    app.add_subcommand("status", "Module status (0x01) and boot status (0x04), decoded")
-        ->callback([&session, &action] { action = [&session] { return commandStatus(session); }; });
-    app.add_subcommand("connect", "Connect to the machine (0xE6, repeated while busy)")
-        ->callback([&session, &action] { action = [&session] { return commandConnect(session); }; });
-    app.add_subcommand("identify", "Identify the machine (0xFA until done, then 0xFB): model, number, version")
-        ->callback([&session, &action] { action = [&session] { return commandIdentify(session); }; });
-
-    // Downloads; their arguments live as long as the command line's parser does.
-    auto args = std::make_shared<std::vector<std::string>>(2);
-    auto download = [&session](std::function<int(DownloadHost&)> run) {
-        return [&session, run] {
-            DownloadHost host{session.library(), session.link(),
-                              [&session] {
-                                  // Connected and identified: the machine's model maps the addresses.
-                                  Answer answer;
-                                  const int connected = session.pollCommand(0xE6, "connect", answer);
-                                  return connected ? connected : session.pollCommand(0xFA, "identify", answer);
-                              },
-                              session.timeoutSeconds()};
-            return run(host);
-        };
-    };
-    auto* firmware = app.add_subcommand("firmware", "Flash a firmware image (a .hex file, or a folder of them)");
-    firmware->add_option("image", (*args)[0], "Image file, or folder whose .hex images are joined first")->required();
-    firmware->callback([&action, args, download] {
-        action = download([args](DownloadHost& h) { return commandFirmware(h, (*args)[0]); });
-    });
-    auto* curve = app.add_subcommand("curve", "Send a file of curve data as block to a legacy address");
-    curve->add_option("address", (*args)[0], "Legacy address, e.g. 0x5000")->required();
-    curve->add_option("file", (*args)[1], "The block's bytes")->required();
-    curve->callback([&action, args, download] {
-        action = download([args](DownloadHost& h) { return commandCurve(h, (*args)[0], (*args)[1]); });
-    });
-    auto* build = app.add_subcommand("build-binary", "Join the .hex images of a folder, in name order, into one file");
-    build->add_option("folder", (*args)[0], "Folder of the images")->required();
-    build->add_option("name", (*args)[1], "Name of the binary, written into the folder")->required();
-    build->callback([&action, args, download] {
-        action = download([args](DownloadHost& h) { return commandBuildBinary(h, (*args)[0], (*args)[1]); });
-    });
-    app.require_subcommand(0, 1);
+int Session::send(const std::vector<std::string>& hexWords) { return commandSend(*this, hexWords); }
+int Session::status() { return commandStatus(*this); }
+int Session::connect() { return commandConnect(*this); }
+int Session::identify() { return commandIdentify(*this); }
+int Session::firmware(const std::string& imageOrFolder) {
+    DownloadHost host = downloadHost();
+    return commandFirmware(host, imageOrFolder);
+}
+int Session::curve(const std::string& address, const std::string& file) {
+    DownloadHost host = downloadHost();
+    return commandCurve(host, address, file);
+}
+int Session::buildBinary(const std::string& folder, const std::string& name) {
+    DownloadHost host = downloadHost();
+    return commandBuildBinary(host, folder, name);
 }
 
-std::vector<std::string> splitWords(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string word; in >> word;) words.push_back(word);
-    return words;
-}
-
-int runScript(Session& session, const std::string& path) {
+int runScriptFile(Session& session, const std::string& path) {
     std::ifstream file(path);
     if (!file) {
         say("orbelctl: cannot read script %s\n", path.c_str());
         return kUsage;
     }
-    int lineNumber = 0;
-    for (std::string line; std::getline(file, line);) {
-        ++lineNumber;
-        const auto hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        line.erase(line.find_last_not_of(" \t\r") + 1);
-        auto words = splitWords(line);
-        if (words.empty()) continue;
-        CLI::App app("orbelctl script line");
-        std::function<int()> action;
-        addCommands(app, session, action, std::make_shared<std::vector<std::string>>());
-        std::reverse(words.begin(), words.end());  // CLI11 takes the arguments last-first
-        try {
-            app.parse(words);
-        } catch (const CLI::ParseError& e) {
-            say("%s:%d: %s\n", path.c_str(), lineNumber, e.what());
-            return kUsage;
-        }
-        if (!action) continue;
-        say("> %s\n", line.c_str());
-        const int result = action();
-        if (result != kOk) {
-            say("%s:%d: stopped (exit status %d)\n", path.c_str(), lineNumber, result);
-            return result;
-        }
-    }
-    return kOk;
+    return runScript(file, path, session, output::out());
 }
 
 }  // namespace
@@ -324,6 +268,6 @@ int main(int argc, char** argv) {
     });
     output::init(options.quiet);
     if (const int opened = session.open()) return opened;
-    if (!options.script.empty()) return runScript(session, options.script);
+    if (!options.script.empty()) return runScriptFile(session, options.script);
     return action();
 }
