@@ -82,15 +82,23 @@ void connectAfterClose() {
     }
 }
 
-// Closes the connection after a download; its callback connects again. Busy first: the close
-// completes inside the call.
-void closeAfterDownload(ORBEL_Conv* conv, const char* name) {
-    if (startFollowUp(conv, ORBEL_CommDiag::CloseConnection) == 0) {
+// Closes the connection after a download; its callback connects again. Both run on the link's
+// reconnect thread: the download's completion comes on a stack thread, and the client's
+// connection calls belong to one thread. Busy first, until the connection is back.
+void closeConnectionAfterDownload() {
+    const char* const name = "closeAfterDownload";
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (ORBEL_CommDiag::CloseConnection() == 0) {
         ORBEL_Trace("%s(): Closing requested\n", name);
     } else {
         ORBEL_Trace("%s(): unable to close connection\n", name);
         conv->setIdle();
     }
+}
+
+void closeAfterDownload(ORBEL_Conv* conv) {
+    conv->setBusy();
+    ORBEL_ScheduleReconnect(0, closeConnectionAfterDownload);
 }
 
 }  // namespace
@@ -131,7 +139,7 @@ void BlockDownload_callback(int result, uint32_t uploadIndex) {
         conv->setIdle();
         return;
     }
-    closeAfterDownload(conv, name);
+    closeAfterDownload(conv);
 }
 
 void FirmwareDownload_callback(int result, int node) {
@@ -147,7 +155,7 @@ void FirmwareDownload_callback(int result, int node) {
     ORBEL_Trace("%s(): FW Update done successfully. Node: %d\n", name, node);
     // The machine runs new firmware: its version and type are read afresh after reconnecting.
     conv->forgetSoftware();
-    closeAfterDownload(conv, name);
+    closeAfterDownload(conv);
 }
 
 void ReadMachineMode_callback(int result, int, unsigned char, void* value) {

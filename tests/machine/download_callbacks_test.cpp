@@ -89,6 +89,8 @@ TEST_F(Downloads, ChargerParametersInTwoPackagesGoAsOneBlock) {
     start->block(0, 1);
     EXPECT_FALSE(fs::exists(temp)) << "the temporary file goes with its transfer";
     EXPECT_FALSE(conv->getBlockDownloadHandler().isRunning());
+    EXPECT_TRUE(conv->isBusy()) << "busy before the close is even started";
+    ORBEL_FinishReconnectForTesting();  // the close runs on the link's reconnect thread
     const FakeClient::Call* close = lastOf("CloseConnection");
     ASSERT_NE(close, nullptr);
     EXPECT_TRUE(conv->isBusy());
@@ -141,6 +143,7 @@ TEST_F(Downloads, FirmwareCallbackReportsFailureAndForgetsTheVersionAfterSuccess
     conv->storeSwVersion(version);
     ASSERT_TRUE(conv->getBlockDownloadHandler().StartFirmwareDownload(image)) << "the error does not block a new one";
     lastOf("StartFirmwareUpdate")->firmware(0, 0);
+    ORBEL_FinishReconnectForTesting();
     EXPECT_FALSE(conv->isSwVersionRead());
     EXPECT_FALSE(conv->isMachineIdentified());
     EXPECT_EQ(client.last().op, "CloseConnection");
@@ -152,6 +155,7 @@ TEST_F(Downloads, BlockCallbackEndsIdleForTheFinalBlockAndInErrorOnFailure) {
     ASSERT_TRUE(conv->getBlockDownloadHandler().StartBlockDownload(file, 0x300));
     EXPECT_EQ(lastOf("StartBlockTransfer")->localAddress, -1) << "none given by the two-argument start";
     lastOf("StartBlockTransfer")->block(0, 4);
+    ORBEL_FinishReconnectForTesting();
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
     EXPECT_EQ(lastOf("CloseConnection"), nullptr) << "block 4 needs no reconnection";
     ASSERT_TRUE(conv->getBlockDownloadHandler().StartBlockDownload(file, 0x5000));
