@@ -41,6 +41,9 @@ public:
     bool isMachineIdentified() const { return machineIdentified.load(std::memory_order_acquire); }
     // A type record has been read since the last failed connection start, recognised or not.
     bool isMachineTypeRead() const { return machineTypeRead.load(std::memory_order_acquire); }
+    // A version or type read that failed, kept until the identification command reports it.
+    void setIdentificationFailed() { identificationFailed.store(true, std::memory_order_release); }
+    bool takeIdentificationFailure() { return identificationFailed.exchange(false, std::memory_order_acq_rel); }
     void setConnected() { connected.store(true, std::memory_order_release); }
     bool isConnected() const { return connected.load(std::memory_order_acquire); }
     void resetMachineState();
@@ -113,9 +116,11 @@ public:
     bool dataBlockConv(uint32_t a, const uint8_t* src, uint32_t* len, uint8_t* dst, uint32_t cap) override {
         return getMachineSpecific()->dataBlockConv(a, src, len, dst, cap);
     }
-    uint8_t handleReadOpHoursCounter(uint32_t a, uint32_t s) { return getMachineSpecific()->handleReadOpHoursCounter(a, s); }
-    uint32_t getOpHoursCounterStartAddr(uint32_t a) { return getMachineSpecific()->getOpHoursCounterStartAddr(a); }
-    uint32_t handleWriteOpHoursCounter(uint8_t s, uint8_t m, uint8_t hl, uint8_t hh) {
+    uint8_t handleReadOpHoursCounter(uint32_t a, uint32_t s) override {
+        return getMachineSpecific()->handleReadOpHoursCounter(a, s);
+    }
+    uint32_t getOpHoursCounterStartAddr(uint32_t a) override { return getMachineSpecific()->getOpHoursCounterStartAddr(a); }
+    uint32_t handleWriteOpHoursCounter(uint8_t s, uint8_t m, uint8_t hl, uint8_t hh) override {
         return getMachineSpecific()->handleWriteOpHoursCounter(s, m, hl, hh);
     }
     uint32_t getSerialNumberReqAddr() { return getMachineSpecific()->getSerialNumberReqAddr(); }
@@ -146,6 +151,7 @@ private:
     std::atomic<uint32_t> swVersion{0};  // patch, minor, major from the low byte up
     std::atomic<bool> machineIdentified{false};
     std::atomic<bool> machineTypeRead{false};
+    std::atomic<bool> identificationFailed{false};
     bool modelRecognised = false;  // what machineIdentified says while the type stays the same
     int32_t machineType = 0;
     int32_t machineNumber = 0;

@@ -25,11 +25,6 @@ int32_t leave(const char* name, int32_t result) {
     return result;
 }
 
-int32_t notAvailable(const char* name, const char* what) {
-    ORBEL_Trace("%s(): %s not available in this build\n", name, what);
-    return ORBEL_FAILURE;
-}
-
 // The two progress exports: 4 while no download runs or when the running one failed; the
 // percentage (one byte) otherwise.
 int32_t downloadProgress(void* progress, const char* name, const char* inactive, const char* failed,
@@ -122,9 +117,12 @@ int32_t ORBEL_STDCALL ORBEL_ConvReadData(uint8_t* byte) {
     return ORBEL_OK;
 }
 
-int32_t ORBEL_STDCALL ORBEL_ConvAddParameterDescription(char* path, int32_t) {
+int32_t ORBEL_STDCALL ORBEL_ConvAddParameterDescription(char* path, int32_t listKey) {
+    if (path == nullptr) return ORBEL_FAILURE;
     cutAtAtSign(path);
-    return notAvailable("ORBEL_ConvAddParameterDescription", "parameter handler");
+    const bool loaded =
+        ORBEL_Conv::getInstance()->getParameterHandler().AddParameterDescription(path, static_cast<uint8_t>(listKey));
+    return loaded ? ORBEL_OK : ORBEL_FAILURE;
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvClearParameterList() {

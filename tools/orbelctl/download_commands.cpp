@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "answer_decoder.h"
+#include "script.h"
 #include "output.h"
 #include "platform/clock.h"
 
@@ -24,7 +25,6 @@ constexpr char kSeparator = '/';
 
 namespace {
 
-enum Exit : int { kOk = 0, kRefused = 1, kUsage = 2, kTimedOut = 4, kInterrupted = 5 };
 
 std::atomic<bool> interrupted{false};
 std::atomic<bool> following{false};  // a download's progress is being followed
@@ -236,4 +236,35 @@ int commandCurve(DownloadHost& host, const std::string& address, const std::stri
     if (result == kOk) say("curve: %lld bytes sent to 0x%04lX\n", size, value);
     if (result == kRefused) say("curve: failed; the machine keeps its previous curve data\n");
     return result;
+}
+
+void addDownloadCommands(CLI::App& app, std::function<DownloadHost()> host, std::vector<std::function<int()>>& actions) {
+    // The arguments live as long as the chosen actions.
+    auto args = std::make_shared<std::vector<std::string>>(2);
+    auto* firmware = app.add_subcommand("firmware", "Flash a firmware image (a .hex file, or a folder of them)");
+    firmware->add_option("image", (*args)[0], "Image file, or folder whose .hex images are joined first")->required();
+    firmware->callback([host, &actions, args] {
+        actions.push_back([host, args] {
+            DownloadHost h = host();
+            return commandFirmware(h, (*args)[0]);
+        });
+    });
+    auto* curve = app.add_subcommand("curve", "Send a file of curve data as block to a legacy address");
+    curve->add_option("address", (*args)[0], "Legacy address, e.g. 0x5000")->required();
+    curve->add_option("file", (*args)[1], "The block's bytes")->required();
+    curve->callback([host, &actions, args] {
+        actions.push_back([host, args] {
+            DownloadHost h = host();
+            return commandCurve(h, (*args)[0], (*args)[1]);
+        });
+    });
+    auto* build = app.add_subcommand("build-binary", "Join the .hex images of a folder, in name order, into one file");
+    build->add_option("folder", (*args)[0], "Folder of the images")->required();
+    build->add_option("name", (*args)[1], "Name of the binary, written into the folder")->required();
+    build->callback([host, &actions, args] {
+        actions.push_back([host, args] {
+            DownloadHost h = host();
+            return commandBuildBinary(h, (*args)[0], (*args)[1]);
+        });
+    });
 }

@@ -1,6 +1,9 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "converter_library.h"
 #include "host_link.h"
@@ -12,6 +15,10 @@ struct DownloadHost {
     std::function<int()> connect;  // 0xE6, then 0xFA, until done; an exit status
     double timeoutSeconds;
 };
+
+// firmware, curve and build-binary; each chosen one appends its work to `actions`. `host` gives
+// the session's converter once it is open.
+void addDownloadCommands(CLI::App& app, std::function<DownloadHost()> host, std::vector<std::function<int()>>& actions);
 
 // Flashes an image file, or the binary joined from the ".hex" images of a folder.
 int commandFirmware(DownloadHost& host, const std::string& imageOrFolder);
