@@ -145,3 +145,31 @@ TEST(OrbelctlDownloads, BuildBinaryFirmwareProgressLinesAndRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// A technician's download session: firmware flashed and the machine back, then curve data.
+TEST(OrbelctlDownloads, FirmwareAndCurveDataSucceed) {
+    std::string pattern = ::testing::TempDir() + "/orbelctl-ok-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern.data());
+    FILE* image = std::fopen((dir + "/fw.hex").c_str(), "wb");
+    ASSERT_NE(image, nullptr);
+    for (int i = 0; i < 1500; ++i) std::fputc((i * 7) & 0xFF, image);
+    std::fclose(image);
+    MachineSimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet", "--out-dir", dir, "--erase-ms", "100", "--reboot-ms", "100"},
+                          error))
+        << error;
+    const Outcome run = orbelctl("--quiet --device " + sim.ptyPath() + " --timeout 30 firmware " + dir +
+                                 "/fw.hex curve 0x300 " + dir + "/fw.hex");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("firmware: 1500 bytes flashed; the machine runs software 2.05.13"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("curve: 1500 bytes sent to 0x0300"), std::string::npos) << run.output;
+    sim.stop();
+    std::string command = "rm -rf '" + dir + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
+}  // namespace

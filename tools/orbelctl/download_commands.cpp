@@ -239,32 +239,34 @@ int commandCurve(DownloadHost& host, const std::string& address, const std::stri
 }
 
 void addDownloadCommands(CLI::App& app, std::function<DownloadHost()> host, std::vector<std::function<int()>>& actions) {
-    // The arguments live as long as the chosen actions.
-    auto args = std::make_shared<std::vector<std::string>>(2);
+    // Each subcommand's arguments, living as long as the chosen actions.
+    auto image = std::make_shared<std::string>();
     auto* firmware = app.add_subcommand("firmware", "Flash a firmware image (a .hex file, or a folder of them)");
-    firmware->add_option("image", (*args)[0], "Image file, or folder whose .hex images are joined first")->required();
-    firmware->callback([host, &actions, args] {
-        actions.push_back([host, args] {
+    firmware->add_option("image", *image, "Image file, or folder whose .hex images are joined first")->required();
+    firmware->callback([host, &actions, image] {
+        actions.push_back([host, image] {
             DownloadHost h = host();
-            return commandFirmware(h, (*args)[0]);
+            return commandFirmware(h, *image);
         });
     });
+    auto block = std::make_shared<std::vector<std::string>>(2);
     auto* curve = app.add_subcommand("curve", "Send a file of curve data as block to a legacy address");
-    curve->add_option("address", (*args)[0], "Legacy address, e.g. 0x5000")->required();
-    curve->add_option("file", (*args)[1], "The block's bytes")->required();
-    curve->callback([host, &actions, args] {
-        actions.push_back([host, args] {
+    curve->add_option("address", (*block)[0], "Legacy address, e.g. 0x5000")->required();
+    curve->add_option("file", (*block)[1], "The block's bytes")->required();
+    curve->callback([host, &actions, block] {
+        actions.push_back([host, block] {
             DownloadHost h = host();
-            return commandCurve(h, (*args)[0], (*args)[1]);
+            return commandCurve(h, (*block)[0], (*block)[1]);
         });
     });
+    auto binary = std::make_shared<std::vector<std::string>>(2);
     auto* build = app.add_subcommand("build-binary", "Join the .hex images of a folder, in name order, into one file");
-    build->add_option("folder", (*args)[0], "Folder of the images")->required();
-    build->add_option("name", (*args)[1], "Name of the binary, written into the folder")->required();
-    build->callback([host, &actions, args] {
-        actions.push_back([host, args] {
+    build->add_option("folder", (*binary)[0], "Folder of the images")->required();
+    build->add_option("name", (*binary)[1], "Name of the binary, written into the folder")->required();
+    build->callback([host, &actions, binary] {
+        actions.push_back([host, binary] {
             DownloadHost h = host();
-            return commandBuildBinary(h, (*args)[0], (*args)[1]);
+            return commandBuildBinary(h, (*binary)[0], (*binary)[1]);
         });
     });
 }
