@@ -40,7 +40,7 @@ protected:
     // One write-block package to the charger range: data from position 7; the answer's state.
     uint8_t charger(uint32_t address, const std::vector<uint8_t>& data) {
         std::vector<uint8_t> package(7 + data.size() + 1, 0);
-        std::copy(data.begin(), data.end(), package.begin() + 7);
+        for (std::size_t i = 0; i < data.size(); ++i) package[7 + i] = data[i];  // GCC 12 misreads a copy here
         ORBEL_ConvBuffer out(512);
         const uint8_t head[] = {0xAA, 0x05, 0x0C, 0x00};
         out.writeBytes(sizeof head, head);
