@@ -33,11 +33,12 @@ constexpr uint32_t kConnectLimitMs = 20000;
 constexpr uint32_t kIdentifyLimitMs = 20000;
 // A block read or write: a 4 s SDO time-out per parameter at most, the chain stopping at the first.
 constexpr uint32_t kBlockLimitMs = 20000;
-// The data workloads' silences begin this long after the twin started, by when the connection
-// is made; the workload runs again and again from just before until just after, so the silence
-// falls into one of its runs.
-constexpr uint32_t kDataSilenceAtMs = 3000;
-constexpr uint32_t kLeadIntoSilenceMs = 200;
+// The data workloads' line faults (losses, garbage, delays, silences) begin this long after the
+// twin started, by when the connection is made; the workload runs again and again from just
+// before until a while after, so the fault falls into its runs.
+constexpr uint32_t kDataFaultsAtMs = 3000;
+constexpr uint32_t kLeadIntoFaultsMs = 200;
+constexpr uint32_t kRunIntoFaultsMs = 1000;
 
 enum class Outcome : int { Done, FailedReported, WrongData, Hang, NoAnswerAfter, NextSessionBroken, NoTwin };
 
@@ -79,7 +80,7 @@ struct Fault {
     const char* name;
     std::vector<std::string> simArgs;
     Outcome knownOutcome = Outcome::Done;  // a converter fault not yet mended gives this instead
-    bool silence = false;                  // a data workload starts just before the silence
+    bool timed = false;                    // a line fault: a data workload runs into its beginning
 };
 
 struct Cell {
@@ -103,20 +104,26 @@ bool knownNextSessionFault(const CellResult& r) {
 }
 
 // The faults machine-sim injects, each workload with its own aborts (one at each step of the
-// workload's SDO chain) and its own transfer to reboot in.
+// workload's SDO chain) and its own transfer to reboot in. Connecting meets the line faults from
+// the start, the data workloads once connected.
 std::vector<Fault> faultsFor(Workload w) {
     const bool data = w != Workload::ConnectIdentify;
-    const std::string silentAt = std::to_string(data ? kDataSilenceAtMs : 150);
+    const std::string at = std::to_string(data ? kDataFaultsAtMs : 0);
+    const std::string silentAt = data ? at : "150";
+    auto line = [&](const char* name, std::vector<std::string> args) {
+        args.insert(args.end(), {"--faults-after-ms", at});
+        return Fault{name, std::move(args), Outcome::Done, data};
+    };
     std::vector<Fault> all = {
         {"none", {}},
-        {"1% lost to machine", {"--drop-share", "0.01", "--drop-direction", "to-bus", "--seed", "3"}},
-        {"1% lost to host", {"--drop-share", "0.01", "--drop-direction", "to-host", "--seed", "3"}},
-        {"10% lost to machine", {"--drop-share", "0.1", "--drop-direction", "to-bus", "--seed", "5"}},
-        {"10% lost to host", {"--drop-share", "0.1", "--drop-direction", "to-host", "--seed", "5"}},
-        {"garbage on the line", {"--garbage-every", "3", "--seed", "7"}},
-        {"silent 2 s", {"--silent-after-ms", silentAt, "--silent-for-ms", "2000"}, Outcome::Done, data},
-        {"silent for good", {"--silent-after-ms", silentAt}, Outcome::Done, data},
-        {"answers past time-out", {"--delay-answers-ms", "4500"}},
+        line("1% lost to machine", {"--drop-share", "0.01", "--drop-direction", "to-bus", "--seed", "3"}),
+        line("1% lost to host", {"--drop-share", "0.01", "--drop-direction", "to-host", "--seed", "3"}),
+        line("10% lost to machine", {"--drop-share", "0.1", "--drop-direction", "to-bus", "--seed", "5"}),
+        line("10% lost to host", {"--drop-share", "0.1", "--drop-direction", "to-host", "--seed", "5"}),
+        line("garbage on the line", {"--garbage-every", "3", "--seed", "7"}),
+        line("silent 2 s", {"--silent-after-ms", silentAt, "--silent-for-ms", "2000"}),
+        line("silent for good", {"--silent-after-ms", silentAt}),
+        line("answers past time-out", {"--delay-answers-ms", "4500"}),
     };
     auto abort = [](const char* name, const char* object) {
         return Fault{name, {"--abort", std::string(object) + "=0x08000000"}};
@@ -367,8 +374,8 @@ CellResult runCell(const Cell& cell) {
             detail = "description not loaded";
             result.outcome = Outcome::NoTwin;
         } else {
-            if (fault.silence) {
-                const uint32_t lead = kDataSilenceAtMs - kLeadIntoSilenceMs;
+            if (fault.timed) {
+                const uint32_t lead = kDataFaultsAtMs - kLeadIntoFaultsMs;
                 const uint32_t since = platform::tickCountMs() - simStarted;
                 if (since < lead) platform::sleepMs(lead - since);
                 int runs = 0;
@@ -377,8 +384,8 @@ CellResult runCell(const Cell& cell) {
                     result.outcome = dataWorkload(w, detail, false);
                     ++runs;
                 } while (result.outcome == Outcome::Done &&
-                         platform::tickCountMs() - simStarted < kDataSilenceAtMs + kLeadIntoSilenceMs);
-                detail = std::to_string(runs) + " runs into the silence, the last: " + detail;
+                         platform::tickCountMs() - simStarted < kDataFaultsAtMs + kRunIntoFaultsMs);
+                detail = std::to_string(runs) + " runs into the fault, the last: " + detail;
             }
             if (result.outcome == Outcome::Done) result.outcome = dataWorkload(w, detail);
         }
