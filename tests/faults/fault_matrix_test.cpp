@@ -139,6 +139,8 @@ std::vector<Fault> faultsFor(Workload w) {
         all.push_back(abort("abort version", "0x5401:1"));
         all.push_back(abort("abort machine type", "0x2000:1"));
         break;
+    // Parameters go in single-frame transfers, which the twin cannot restart halfway through:
+    // their workloads have no reboot cell.
     case Workload::ParameterRead:
         all.push_back(abort("abort first parameter", "0x3000:1"));
         all.push_back(abort("abort 25th parameter", "0x3001:9"));
