@@ -326,6 +326,7 @@ Outcome dataWorkload(Workload w, std::string& detail, bool clear = true) {
     const auto cleared = writeBlock(0x0B, kErrorArchive, {0, 0});
     o = blockEnd(cleared.requestState, {0xAA, 0x04, 0x0C, cleared.answerState}, "clear", detail);
     if (o != Outcome::Done) return o;
+    detail += "cleared";
     const auto after = readBlock(kErrorArchive, 6, true);
     o = blockEnd(stateOf(after.request), after.answer, "read after clear", detail);
     if (o == Outcome::Done && after.data() != Bytes{1, 0, 0, 0, 0, 0, 0}) {
