@@ -133,6 +133,7 @@ void onBlockDownloadAnswer(NodeData* node, const uint8_t* frame) {
         if (!acceptBlockAck(node, frame)) return;
         line.step = kStepBlockEndAnswer;
         const uint8_t end[8]{static_cast<uint8_t>(0xC1 | line.endDataCount << 2)};  // CRC 0
+        repeatUnanswered(node, end);
         return sendToServer(node, end);
     }
     if (line.step == kStepBlockEndAnswer && (command & kBlockEndMask) == 0xA1) return finish(node);
@@ -216,6 +217,7 @@ uint8_t startDownload(NodeData* node, uint8_t nodeId, uint16_t index, uint8_t su
     if (useBlockMode) {
         putHeader(frame, 0xC2, index, subIndex);  // no CRC, size indicated
         put32(frame + 4, count);
+        repeatUnanswered(node, frame);
     } else if (count >= 1 && count <= kMaxExpedited) {
         putHeader(frame, static_cast<uint8_t>(0x23 | (kMaxExpedited - count) << 2), index, subIndex);
         std::memcpy(frame + 4, lineData(line), count);

@@ -39,6 +39,7 @@ void onTimeout(NodeData* node, uint32_t) {
 void releaseLine(NodeData* node) {
     SdoLine& line = node->sdo;
     line.alarm = cancelAlarm(line.alarm);
+    line.ackAlarm = cancelAlarm(line.ackAlarm);
     // Only the bytes written since the last free can be non-zero, so clearing them clears the
     // whole inline buffer.
     std::memset(line.data, 0, std::min(line.inlineUsed, kSdoLineInlineSize));
@@ -68,6 +69,7 @@ void releaseLine(NodeData* node) {
     line.lastSegment = 0;
     line.segmentsSinceAck = 0;
     line.inlineUsed = 0;
+    ++line.generation;
 }
 
 void armTimeout(NodeData* node) {

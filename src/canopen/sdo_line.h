@@ -67,6 +67,9 @@ struct SdoLine {
     uint8_t lastSegment = 0;        // block: the segment with the last data byte was sent / stored
     uint8_t segmentsSinceAck = 0;   // block, receiving side: frames seen since the last acknowledgement
     uint32_t inlineUsed = 0;        // bytes of `data` written since the line was freed (cleared on free)
+    uint32_t generation = 0;        // moves on whenever a block is (re)started or the line is freed
+    uint8_t blockFinalFrame[8]{};   // sending side: the block's final segment, sent again when no ack comes
+    AlarmHandle ackAlarm = NO_ALARM;
 };
 
 }  // namespace canopen

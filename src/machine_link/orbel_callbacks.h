@@ -21,6 +21,8 @@ void ReadMachineParameter_callback(int result, int valueType, unsigned char subI
 void WriteMachineParameter_callback(int result, int valueType, unsigned char subIndex, void* value);
 void ErrorBufferEntry_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
 void WriteErrorBufferEntry_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
+void BlockDownload_callback(int result, uint32_t uploadIndex);
+void FirmwareDownload_callback(int result, int node);
 
 // How long CloseConnection_callback waits before connecting again (tests shorten it).
 void ORBEL_SetReconnectDelayForTesting(uint32_t ms);

@@ -34,7 +34,15 @@ public:
         ElementCallback element = nullptr;
         DomainCallback domain = nullptr;
         ReadNrElementCallback readNr = nullptr;
+        std::string path;
+        uint32_t blockId = 0;
+        uint32_t packetSize = 0;
+        long long localAddress = -1;  // -1: none given
+        BlockTransferCallback block = nullptr;
+        FirmwareUpdateCallback firmware = nullptr;
     };
+    int progressState = 0;
+    unsigned char progressPercent = 0;
 
     std::vector<Call> calls;
     int nextResult = 0;
@@ -135,11 +143,11 @@ public:
     int WriteMaterialNumber(unsigned char* record13, DomainCallback callback) override { Call call; call.op = "WriteMaterialNumber"; call.data = const_cast<void*>(static_cast<const void*>(record13)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
     int ReadObject5410(Object5410Record* record, DomainCallback callback) override { Call call; call.op = "ReadObject5410"; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "Object5410Record*"; call.domain = callback; calls.push_back(call); return nextResult; }
     int WriteObject5410(Object5410Record* record, DomainCallback callback) override { Call call; call.op = "WriteObject5410"; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "Object5410Record*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int StartBlockTransfer(const char*, uint32_t, uint32_t, BlockTransferCallback, uint32_t) override { Call call; call.op = "StartBlockTransfer"; calls.push_back(call); return nextResult; }
-    int StartBlockTransfer(const char*, uint32_t, uint32_t, BlockTransferCallback) override { Call call; call.op = "StartBlockTransfer"; calls.push_back(call); return nextResult; }
-    int GetBlockTransferProgress(unsigned char* percent) override { Call call; call.op = "GetBlockTransferProgress"; call.data = const_cast<void*>(static_cast<const void*>(percent)); call.dataType = "unsigned char*"; calls.push_back(call); return nextResult; }
-    int StartFirmwareUpdate(const char*, FirmwareUpdateCallback) override { Call call; call.op = "StartFirmwareUpdate"; calls.push_back(call); return nextResult; }
-    int GetFirmwareUpdateProgress(unsigned char* percent) override { Call call; call.op = "GetFirmwareUpdateProgress"; call.data = const_cast<void*>(static_cast<const void*>(percent)); call.dataType = "unsigned char*"; calls.push_back(call); return nextResult; }
+    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback, uint32_t localAddress) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.localAddress = localAddress; call.block = callback; calls.push_back(call); return nextResult; }
+    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.block = callback; calls.push_back(call); return nextResult; }
+    int GetBlockTransferProgress(unsigned char* percent) override { Call call; call.op = "GetBlockTransferProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
+    int StartFirmwareUpdate(const char* path, FirmwareUpdateCallback callback) override { Call call; call.op = "StartFirmwareUpdate"; call.path = path; call.firmware = callback; calls.push_back(call); return nextResult; }
+    int GetFirmwareUpdateProgress(unsigned char* percent) override { Call call; call.op = "GetFirmwareUpdateProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
     Version GetVersion() override { Call call; call.op = "GetVersion"; calls.push_back(call); return Version{0x0301, 1}; }
     int WriteBlockControl(BlockControlRecord* record, DomainCallback callback) override { Call call; call.op = "WriteBlockControl"; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "BlockControlRecord*"; call.domain = callback; calls.push_back(call); return nextResult; }
     int WriteBlockData(const unsigned char* data, uint32_t, DomainCallback callback) override { Call call; call.op = "WriteBlockData"; call.data = const_cast<void*>(static_cast<const void*>(data)); call.dataType = "const unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
