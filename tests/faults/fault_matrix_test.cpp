@@ -13,13 +13,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "host_session.h"
 #include "legacy_host.h"
 #include "machine_sim_process.h"
+#include "machine_link/orbel_callbacks.h"
+#include "orbel_conv/orbel_conv.h"
 #include "orbel_dll/orbel_dll.h"
 #include "platform/clock.h"
 
@@ -65,7 +69,7 @@ struct CellResult {
     char detail[160] = {};
 };
 
-enum class Workload : int { ConnectIdentify, ParameterRead, ParameterWrite, ErrorMemory };
+enum class Workload : int { ConnectIdentify, ParameterRead, ParameterWrite, ErrorMemory, Firmware, CurveData };
 
 const char* nameOf(Workload w) {
     switch (w) {
@@ -73,6 +77,8 @@ const char* nameOf(Workload w) {
     case Workload::ParameterRead: return "read 50 parameters";
     case Workload::ParameterWrite: return "parameter write";
     case Workload::ErrorMemory: return "error memory+clear";
+    case Workload::Firmware: return "firmware 64 KiB";
+    case Workload::CurveData: return "curve-data block";
     }
     return "?";
 }
@@ -156,17 +162,39 @@ std::vector<Fault> faultsFor(Workload w) {
         all.push_back(abort("abort first entry", "0x5300:1"));
         all.push_back(abort("abort third entry", "0x5300:3"));
         break;
+    case Workload::Firmware:
+        all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x1F50:1"}});
+        all.push_back(abort("abort erase", "0x1F51:1"));
+        all.push_back(abort("abort image", "0x1F50:1"));
+        break;
+    case Workload::CurveData:
+        all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x5408"}});
+        all.push_back(abort("abort control record", "0x5407:1"));
+        all.push_back(abort("abort data packet", "0x5408"));
+        break;
     }
     return all;
 }
 
 // ORBEL_FAULT_MATRIX_CELLS=TEXT runs only the cells whose "workload | fault" holds TEXT.
+// ORBEL_FAULT_MATRIX_DOWNLOADS=1 adds the download workloads. They are not in the default run
+// yet, because of converter faults they show and whose cause is not found yet:
+//  - the firmware image goes at the serial line's pace (about 45 s a 64 KiB cell); with 1 % or
+//    10 % of the frames to the machine lost, or the line silent for good, the download did not
+//    end within 60 s (its progress export still answering a running download);
+//  - a curve-data block whose data packets the machine aborts (and with losses, silence,
+//    answers past the time-out or a reboot in a packet) ends done, 0xFA answering 1, while the
+//    twin saved no block or another one: a failure reported as success.
 const std::vector<Cell>& cells() {
     static const std::vector<Cell> all = [] {
         const char* only = std::getenv("ORBEL_FAULT_MATRIX_CELLS");
+        const char* downloads = std::getenv("ORBEL_FAULT_MATRIX_DOWNLOADS");
+        std::vector<Workload> workloads{Workload::ConnectIdentify, Workload::ParameterRead, Workload::ParameterWrite,
+                                        Workload::ErrorMemory};
+        if (downloads != nullptr && std::string(downloads) == "1")
+            workloads.insert(workloads.end(), {Workload::Firmware, Workload::CurveData});
         std::vector<Cell> c;
-        for (Workload w : {Workload::ConnectIdentify, Workload::ParameterRead, Workload::ParameterWrite,
-                           Workload::ErrorMemory})
+        for (Workload w : workloads)
             for (Fault& f : faultsFor(w))
                 if (only == nullptr || (std::string(nameOf(w)) + " | " + f.name).find(only) != std::string::npos)
                     c.push_back({w, std::move(f)});
@@ -336,8 +364,75 @@ Outcome dataWorkload(Workload w, std::string& detail, bool clear = true) {
     return o;
 }
 
+Bytes pattern(std::size_t size, unsigned seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 73 + seed) ^ (i >> 7));
+    return bytes;
+}
+const Bytes kFirmware = pattern(64 * 1024, 3);
+const Bytes kCurve = pattern(2500, 1);
+constexpr int32_t kCurveAddress = 0x200;  // block 1
+constexpr uint32_t kDownloadLimitMs = 60000;
+
+// A download through its exports: started, followed until its progress export reports none
+// running, while the host's status packages are answered; then ended in error or not.
+Outcome downloadWorkload(Workload w, const std::string& dir, std::string& detail) {
+    const bool firmware = w == Workload::Firmware;
+    const std::string file = dir + (firmware ? "/fw.hex" : "/curve.bin");
+    const Bytes& data = firmware ? kFirmware : kCurve;
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                                static_cast<std::streamsize>(data.size()));
+    std::string path = file;
+    const int32_t started = firmware ? ORBEL_ConvStartFirmwareDownload(path.data())
+                                     : ORBEL_ConvStartBlockDownloadFile(path.data(), kCurveAddress);
+    if (started != ORBEL_OK) {
+        detail += "start refused";
+        return Outcome::FailedReported;
+    }
+    const uint32_t start = platform::tickCountMs();
+    for (;;) {
+        uint8_t percent = 0;
+        const int32_t r = firmware ? ORBEL_ConvGetFirmwareDownloadProgress(&percent)
+                                   : ORBEL_ConvGetBlockDownloadProgress(&percent);
+        if (r != ORBEL_OK) break;
+        if (exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size() < 4) {
+            detail += "0x01 unanswered during the download";
+            return Outcome::NoAnswerAfter;
+        }
+        if (platform::tickCountMs() - start > kDownloadLimitMs) {
+            detail += "download did not end";
+            return Outcome::Hang;
+        }
+        platform::sleepMs(10);
+    }
+    // The host learns the end from the next answer's state: failed, or done once the converter
+    // has connected again where the download asks for it.
+    const auto identified = pollWhileBusy(0xFA, kConnectLimitMs);
+    if (identified.size() < 4 || identified[3] == 2) {
+        detail += "identification after the download still busy";
+        return Outcome::Hang;
+    }
+    if (identified[3] != 1) {
+        detail += "download failed";
+        return Outcome::FailedReported;
+    }
+    detail += "done, identified again";
+    return Outcome::Done;
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
 // What the twin holds at its end must be what a done workload claims it wrote.
-bool twinHoldsWrites(Workload w, const TwinRecord& record, std::string& detail) {
+bool twinHoldsWrites(Workload w, const TwinRecord& record, const std::string& dir, std::string& detail) {
+    if (w == Workload::Firmware || w == Workload::CurveData) {
+        const bool exact = w == Workload::Firmware ? readFile(dir + "/firmware-node10.bin") == kFirmware
+                                                   : readFile(dir + "/block-1.bin") == kCurve;
+        if (!exact) detail += "; the twin holds another image";
+        return exact;
+    }
     if (w == Workload::ParameterWrite) {
         const bool exact = record.value(0x3000, 15) == 0xA1 && record.value(0x3000, 16) == 0xA2 &&
                            record.value(0x3001, 1) == 0x1234 && record.value(0x3001, 2) == 0x5678;
@@ -363,13 +458,14 @@ CellResult runCell(const Cell& cell) {
     if (::mkdtemp(dir) == nullptr) return result;
     const std::string tmp = dir, recordPath = tmp + "/record.json", descriptionPath = tmp + "/params.csv";
     std::vector<std::string> args = fault.simArgs;
-    args.insert(args.end(), {"--record", recordPath});
+    args.insert(args.end(), {"--record", recordPath, "--out-dir", tmp, "--erase-ms", "200", "--reboot-ms", "200"});
     if (w == Workload::ErrorMemory) args.insert(args.end(), kErrorArgs.begin(), kErrorArgs.end());
 
     MachineSimProcess sim;
     char port[] = "\\\\.\\COM1";
     if (!startTwin(sim, args)) return result;
     const uint32_t simStarted = platform::tickCountMs();  // the twin's clock started a little earlier
+    if (w == Workload::CurveData) ORBEL_SetReconnectDelayForTesting(100);  // the block reconnects at its end
     if (ORBEL_DllInit(port) != ORBEL_OK) return result;
     const uint32_t start = platform::tickCountMs();
     result.outcome = connectAndIdentify(detail);
@@ -387,15 +483,18 @@ CellResult runCell(const Cell& cell) {
                 const uint32_t since = platform::tickCountMs() - simStarted;
                 if (since < lead) platform::sleepMs(lead - since);
                 int runs = 0;
-                do {
+                // A download is long enough to run into the fault once.
+                if (w != Workload::Firmware && w != Workload::CurveData) do {
                     detail.clear();
                     result.outcome = dataWorkload(w, detail, false);
                     ++runs;
                 } while (result.outcome == Outcome::Done &&
                          platform::tickCountMs() - simStarted < kDataFaultsAtMs + kRunIntoFaultsMs);
-                detail = std::to_string(runs) + " runs into the fault, the last: " + detail;
+                if (runs > 0) detail = std::to_string(runs) + " runs into the fault, the last: " + detail;
             }
-            if (result.outcome == Outcome::Done) result.outcome = dataWorkload(w, detail);
+            if (result.outcome == Outcome::Done)
+                result.outcome = w == Workload::Firmware || w == Workload::CurveData ? downloadWorkload(w, tmp, detail)
+                                                                                     : dataWorkload(w, detail);
         }
     } else if (w != Workload::ConnectIdentify) {
         detail = "at the connection: " + detail;
@@ -408,12 +507,10 @@ CellResult runCell(const Cell& cell) {
     }
     ORBEL_DllDeInit();
     sim.stop();
-    if (result.outcome == Outcome::Done && !twinHoldsWrites(w, TwinRecord::load(recordPath), detail))
+    if (result.outcome == Outcome::Done && !twinHoldsWrites(w, TwinRecord::load(recordPath), tmp, detail))
         result.outcome = Outcome::WrongData;
-    std::remove(recordPath.c_str());
-    std::remove((recordPath + ".tmp").c_str());
-    std::remove(descriptionPath.c_str());
-    ::rmdir(tmp.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(tmp, ignored);
 
     if (acceptable(result.outcome)) {
         MachineSimProcess sound;
