@@ -490,7 +490,7 @@ CellResult runCell(const Cell& cell) {
                     ++runs;
                 } while (result.outcome == Outcome::Done &&
                          platform::tickCountMs() - simStarted < kDataFaultsAtMs + kRunIntoFaultsMs);
-                if (runs > 0) detail = std::to_string(runs) + " runs into the fault, the last: " + detail;
+                if (runs > 0) detail = std::to_string(runs) + " runs into the fault, the last: " + detail + "; then ";
             }
             if (result.outcome == Outcome::Done)
                 result.outcome = w == Workload::Firmware || w == Workload::CurveData ? downloadWorkload(w, tmp, detail)
