@@ -179,9 +179,9 @@ std::vector<Fault> faultsFor(Workload w) {
 // ORBEL_FAULT_MATRIX_CELLS=TEXT runs only the cells whose "workload | fault" holds TEXT.
 // ORBEL_FAULT_MATRIX_DOWNLOADS=1 adds the download workloads. They are not in the default run
 // yet, because of converter faults they show and whose cause is not found yet:
-//  - the firmware image goes at the serial line's pace (about 45 s a 64 KiB cell); with 1 % or
-//    10 % of the frames to the machine lost, or the line silent for good, the download did not
-//    end within 60 s (its progress export still answering a running download);
+//  - the firmware image goes at the serial line's pace (about 45 s a 64 KiB cell, 77 s with 1 %
+//    of the frames to the machine lost, done and exact); with the line silent for good the
+//    download did not end within 150 s, its progress export still answering a running download;
 //  - a curve-data block whose data packets the machine aborts (and with losses, silence,
 //    answers past the time-out or a reboot in a packet) ends done, 0xFA answering 1, while the
 //    twin saved no block or another one: a failure reported as success.
@@ -372,7 +372,8 @@ Bytes pattern(std::size_t size, unsigned seed) {
 const Bytes kFirmware = pattern(64 * 1024, 3);
 const Bytes kCurve = pattern(2500, 1);
 constexpr int32_t kCurveAddress = 0x200;  // block 1
-constexpr uint32_t kDownloadLimitMs = 60000;
+// A 64 KiB image takes about 45 s at the line's pace, with 1 % of the frames lost about 77 s.
+constexpr uint32_t kDownloadLimitMs = 120000;
 
 // A download through its exports: started, followed until its progress export reports none
 // running, while the host's status packages are answered; then ended in error or not.
