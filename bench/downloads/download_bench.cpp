@@ -6,11 +6,13 @@
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "machine_sim_process.h"
@@ -113,6 +115,69 @@ void BM_FirmwareAtLineRate(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FirmwareAtLineRate)->Arg(256 << 10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// One firmware download; with `load`, a second thread of the host sends status packages back to
+// back meanwhile. The image's bytes per second, and the packages sent and answered.
+struct LoadRun {
+    double bytesPerSecond = 0;
+    uint64_t sent = 0, answered = 0;
+    const char* error = nullptr;
+};
+LoadRun firmwareRun(std::size_t size, bool load) {
+    LoadRun run;
+    Session s;
+    if (!s.ok) {
+        run.error = "machine-sim or the connection failed";
+        return run;
+    }
+    writeFile(s.dir / "fw.hex", size);
+    std::string path = (s.dir / "fw.hex").string();
+    if (ORBEL_ConvStartFirmwareDownload(path.data()) != ORBEL_OK) {
+        run.error = "not started";
+        return run;
+    }
+    std::atomic<bool> running{true};
+    std::thread host;
+    if (load)
+        host = std::thread([&] {
+            while (running.load()) {
+                ++run.sent;
+                const auto e = orbeltest::exchange({0xAA, 0x03, 0x01, 0x00, 0x00});
+                if (e.answer.size() >= 4 && e.answer[2] == 0x01) ++run.answered;
+            }
+        });
+    uint8_t percent = 0;
+    while (ORBEL_ConvGetFirmwareDownloadProgress(&percent) == ORBEL_OK) platform::sleepMs(100);
+    running.store(false);
+    if (host.joinable()) host.join();
+    s.poll(0xFA);
+    const Json record = s.stop();
+    std::size_t bytes = 0;
+    const double seconds = transferSeconds(record, 0x1F50, bytes);
+    if (bytes != size || seconds <= 0) run.error = "the image did not arrive";
+    else run.bytesPerSecond = bytes / seconds;
+    return run;
+}
+
+// The same 64 KiB image without and with the host's status packages: the target is every
+// package answered and the loaded throughput within 10 % of the quiet one ("loaded/quiet" at
+// least 0.9).
+void BM_FirmwareUnderStatusLoad(benchmark::State& state) {
+    const auto size = static_cast<std::size_t>(state.range(0));
+    for (auto _ : state) {
+        const LoadRun quiet = firmwareRun(size, false);
+        if (quiet.error) return state.SkipWithError(quiet.error);
+        const LoadRun loaded = firmwareRun(size, true);
+        if (loaded.error) return state.SkipWithError(loaded.error);
+        state.SetIterationTime(size / loaded.bytesPerSecond);
+        state.counters["quiet B/s"] = quiet.bytesPerSecond;
+        state.counters["loaded B/s"] = loaded.bytesPerSecond;
+        state.counters["loaded/quiet"] = loaded.bytesPerSecond / quiet.bytesPerSecond;
+        state.counters["packages"] = static_cast<double>(loaded.sent);
+        state.counters["unanswered"] = static_cast<double>(loaded.sent - loaded.answered);
+    }
+}
+BENCHMARK(BM_FirmwareUnderStatusLoad)->Arg(64 << 10)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 void BM_CurveDataAtLineRate(benchmark::State& state) {
     const auto size = static_cast<std::size_t>(state.range(0));

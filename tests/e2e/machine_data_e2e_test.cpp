@@ -30,36 +30,6 @@ std::ostream& operator<<(std::ostream& os, const Model& m) { return os << m.name
 const Model kModels[] = {{"wren", 1}, {"wren-2", 2}, {"finch", 3}, {"swift", 4},
                          {"crane", 5}, {"robin", 6}, {"kestrel", 9}};
 
-// Default values of the twin's objects, from its EDS file: what each object holds at power-on.
-class EdsValues {
-public:
-    explicit EdsValues(const std::string& model) {
-        std::ifstream in(std::string(MODELS_DIR) + "/" + model + ".eds");
-        std::string line, section;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.size() > 2 && line[0] == '[') section = line.substr(1, line.size() - 2);
-            else if (line.rfind("DefaultValue=", 0) == 0) values_[section] = line.substr(13);
-        }
-    }
-    std::string text(unsigned index, unsigned sub) const {
-        char key[16];
-        std::snprintf(key, sizeof key, "%04Xsub%X", index, sub);
-        const auto found = values_.find(key);
-        return found == values_.end() ? std::string() : found->second;
-    }
-    long long integer(unsigned index, unsigned sub) const { return std::stoll(text(index, sub), nullptr, 0); }
-    Bytes octets(unsigned index, unsigned sub) const {
-        const std::string hex = text(index, sub);
-        Bytes b;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-        return b;
-    }
-
-private:
-    std::map<std::string, std::string> values_;
-};
-
 // The legacy byte k of a sensor value, by the packing rules of the sensor answer.
 uint8_t sensorByte(const FeatureRequest& row, const EdsValues& eds, unsigned k) {
     const unsigned shift = 8 * k;

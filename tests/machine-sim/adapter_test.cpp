@@ -225,6 +225,26 @@ TEST(Adapter, GarbageBurstsComeBeforeEveryNthFrame) {
     EXPECT_GE(b.inbox.size(), 3u);  // random bytes may swallow a frame start, never add one
 }
 
+TEST(Adapter, LossesGarbageAndDelaysBeginAtTheirTime) {
+    AdapterConfig ac;
+    ac.faults.dropEvery = 2;
+    ac.faults.garbageEvery = 1;
+    ac.faults.delayAnswers = Millis(200);
+    ac.faults.faultsAfter = Millis(100);
+    LineBench b(ac);
+    for (int i = 0; i < 4; ++i) b.hostSends(sdoReq({0x40, 0x18, 0x10, 0x02, 0, 0, 0, 0}));
+    b.take();
+    EXPECT_EQ(b.inbox.size(), 4u) << "before their time every answer comes at once, whole";
+    EXPECT_EQ(b.record.counters().garbageBursts, 0u);
+    b.run(b.t0 + Millis(100));
+    b.take();
+    const std::size_t before = b.inbox.size();
+    for (int i = 0; i < 4; ++i) b.hostSends(sdoReq({0x40, 0x18, 0x10, 0x02, 0, 0, 0, 0}));
+    b.take();
+    EXPECT_EQ(b.inbox.size(), before) << "answers held back";
+    EXPECT_EQ(b.record.counters().droppedToBus + b.record.counters().droppedToHost, 2u);
+}
+
 TEST(Adapter, SilenceStopsBothDirectionsForItsTime) {
     AdapterConfig ac;
     ac.faults.silentAfter = Millis(100);

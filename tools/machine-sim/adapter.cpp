@@ -31,9 +31,10 @@ bool Adapter::silent(Time now) const {
     return f.silentFor.count() == 0 || now < begin + f.silentFor;
 }
 
-bool Adapter::dropNow(bool toHost) {
+bool Adapter::dropNow(bool toHost, Time now) {
     const auto& f = config_.faults;
     using D = FaultConfig::Direction;
+    if (!faulty(now)) return false;
     if (f.dropDirection == (toHost ? D::ToBus : D::ToHost)) return false;
     if (f.dropEvery > 0 && ++dropCounter_ % f.dropEvery == 0) return true;
     if (f.dropShare > 0.0 && std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < f.dropShare) return true;
@@ -61,7 +62,7 @@ void Adapter::onHostBytes(const uint8_t* bytes, std::size_t count, Time now) {
             ++record_.counters().framesFromHost;
             if (!e.problem.empty()) log_.warn("host frame %s: %s", toCandumpText(e.frame).c_str(), e.problem.c_str());
             if (silent(now)) break;
-            if (dropNow(false)) {
+            if (dropNow(false, now)) {
                 ++record_.counters().droppedToBus;
                 log_.debug("dropped host frame %s", toCandumpText(e.frame).c_str());
                 break;
@@ -85,7 +86,7 @@ void Adapter::deliverToBus(const CanFrame& f, Time now) {
 void Adapter::fromBus(const CanFrame& f, Time now) {
     if (candump_) candump_->write(f, now);
     if (silent(now)) return;
-    if (config_.faults.delayAnswers.count() > 0 && f.id == config_.answerId) {
+    if (config_.faults.delayAnswers.count() > 0 && f.id == config_.answerId && faulty(now)) {
         delayed_.emplace(now + config_.faults.delayAnswers, f);
         return;
     }
@@ -93,7 +94,7 @@ void Adapter::fromBus(const CanFrame& f, Time now) {
 }
 
 void Adapter::toHostLine(const CanFrame& f, Time now) {
-    if (dropNow(true)) {
+    if (dropNow(true, now)) {
         ++record_.counters().droppedToHost;
         log_.debug("dropped frame to host %s", toCandumpText(f).c_str());
         return;
@@ -102,7 +103,7 @@ void Adapter::toHostLine(const CanFrame& f, Time now) {
         ++record_.counters().lostWhileHostAway;
         return;
     }
-    if (config_.faults.garbageEvery > 0 && ++toHostCounter_ % config_.faults.garbageEvery == 0) {
+    if (config_.faults.garbageEvery > 0 && faulty(now) && ++toHostCounter_ % config_.faults.garbageEvery == 0) {
         std::vector<uint8_t> junk(std::uniform_int_distribution<int>(1, 16)(rng_));
         for (auto& b : junk) b = static_cast<uint8_t>(std::uniform_int_distribution<int>(0, 255)(rng_));
         ++record_.counters().garbageBursts;

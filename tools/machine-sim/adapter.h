@@ -25,6 +25,7 @@ struct FaultConfig {
     uint32_t garbageEvery = 0;  // put random bytes on the line before every Nth frame to the host
     std::optional<Millis> silentAfter;  // stop passing anything on after this time
     Millis silentFor{0};                // ... for this long (0: for good)
+    Millis faultsAfter{0};  // losses, garbage and delays only from this time on
 };
 
 struct AdapterConfig {
@@ -62,7 +63,8 @@ public:
 
 private:
     bool silent(Time now) const;
-    bool dropNow(bool toHost);
+    bool dropNow(bool toHost, Time now);
+    bool faulty(Time now) const { return now >= start_ + config_.faults.faultsAfter; }
     void deliverToBus(const CanFrame& f, Time now);
     void toHostLine(const CanFrame& f, Time now);
     void putOnLine(const uint8_t* bytes, std::size_t n, Time now);

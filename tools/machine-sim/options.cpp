@@ -167,6 +167,11 @@ void addOptions(CLI::App& app, CommandLine& cl) {
         ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
         ->group(faults);
+    app.add_option("--faults-after-ms", cl.faultsAfterMs,
+                   "lose, garble and delay frames only after this many ms (default: from the start)")
+        ->type_name("MS")
+        ->check(CLI::NonNegativeNumber)
+        ->group(faults);
 }
 
 bool finishOptions(CommandLine& cl, const std::string& exeDir, std::string& error) {
@@ -180,6 +185,7 @@ bool finishOptions(CommandLine& cl, const std::string& exeDir, std::string& erro
     c.runFor = Millis(cl.runForMs);
     if (cl.silentAfterMs) c.adapter.faults.silentAfter = Millis(*cl.silentAfterMs);
     c.adapter.faults.silentFor = Millis(cl.silentForMs);
+    c.adapter.faults.faultsAfter = Millis(cl.faultsAfterMs);
     c.adapter.faults.dropDirection = cl.dropDirection == "to-bus"    ? FaultConfig::Direction::ToBus
                                      : cl.dropDirection == "to-host" ? FaultConfig::Direction::ToHost
                                                                      : FaultConfig::Direction::Both;

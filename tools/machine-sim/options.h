@@ -25,6 +25,7 @@ struct CommandLine {
     long long eraseMs = 1000, rebootMs = 500, sdoTimeoutMs = 5000, delayMs = 0, runForMs = 0;
     std::optional<long long> silentAfterMs;
     long long silentForMs = 0;
+    long long faultsAfterMs = 0;
     int verbose = 0;
     bool quiet = false;
 };

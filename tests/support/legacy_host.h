@@ -3,6 +3,7 @@
 // record read back after a run.
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,39 @@ struct TwinRecord {
         return objects.contains(key) ? objects[key]["value"] : nlohmann::json();
     }
 };
+
+#ifdef MODELS_DIR
+// Default values of the twin's objects, from its EDS file: what each object holds at power-on
+// (MODELS_DIR: the folder of machine-sim's shipped EDS files).
+class EdsValues {
+public:
+    explicit EdsValues(const std::string& model) {
+        std::ifstream in(std::string(MODELS_DIR) + "/" + model + ".eds");
+        std::string line, section;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.size() > 2 && line[0] == '[') section = line.substr(1, line.size() - 2);
+            else if (line.rfind("DefaultValue=", 0) == 0) values_[section] = line.substr(13);
+        }
+    }
+    std::string text(unsigned index, unsigned sub) const {
+        char key[16];
+        std::snprintf(key, sizeof key, "%04Xsub%X", index, sub);
+        const auto found = values_.find(key);
+        return found == values_.end() ? std::string() : found->second;
+    }
+    long long integer(unsigned index, unsigned sub) const { return std::stoll(text(index, sub), nullptr, 0); }
+    std::vector<uint8_t> octets(unsigned index, unsigned sub) const {
+        const std::string hex = text(index, sub);
+        std::vector<uint8_t> b;
+        for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        return b;
+    }
+
+private:
+    std::map<std::string, std::string> values_;
+};
+#endif
 
 inline std::string hexOf(const std::vector<uint8_t>& bytes) {
     std::string s;
