@@ -7,6 +7,7 @@
 #include "canopen/can_message.h"
 #include "canopen/can_port.h"
 #include "canopen/node_data.h"
+#include "fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,7 @@ public:
     void onSend(canopen::CanPort* from, const CanMessage& message);
 
 private:
+    test_support::FakeClock clock_;
     struct Queued {
         canopen::CanPort* from;
         CanMessage message;

@@ -6,6 +6,7 @@
 
 #include "commdiag/commdiag_factory.h"
 #include "commdiag/iclient.h"
+#include "fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,12 @@
 
 namespace CommDiag::test {
 
-// The stack's clock while a test runs; advance() moves it and fires what falls due.
-struct FakeClock {
-    static std::atomic<uint32_t> now;
-    static uint32_t read() { return now.load(); }
-    static void advance(uint32_t ms);
-};
-
 class ClientFixture : public ::testing::Test {
 public:
     // The machine the procedures' polls serve (null: none), and the polls so far.
     static std::atomic<MachineNode*> pollingMachine;
     static std::atomic<int> polls;
+    static std::atomic<test_support::FakeClock*> pollingClock;
 
 protected:
     void SetUp() override;
@@ -49,6 +44,8 @@ protected:
     std::vector<CanMessage> sdoRequests(size_t from = 0) const;
     std::string captureStdout(const std::function<void()>& action);
 
+    // The stack's clock while a test runs; advance() moves it and fires what falls due.
+    test_support::FakeClock clock;
     TestBus bus;
     MachineNode machine{bus};
     CommDiagFactory factory;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace CommDiag::test {
@@ -49,16 +51,18 @@ public:
 
     const std::string& pty() const { return process_.ptyPath(); }
 
-    // Waits until the twin's log (its standard error) holds the text.
+    // Waits until the twin's log (its standard error) holds the text; another process writes
+    // it, so it is looked at every 20 ms.
     bool logged(const std::string& text, int timeoutMs = 5000) const {
-        return waitUntil(
-            [&] {
-                std::ifstream in(dir_ / "stderr.log");
-                std::stringstream log;
-                log << in.rdbuf();
-                return log.str().find(text) != std::string::npos;
-            },
-            timeoutMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            std::ifstream in(dir_ / "stderr.log");
+            std::stringstream log;
+            log << in.rdbuf();
+            if (log.str().find(text) != std::string::npos) return true;
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
     // Ends the twin and reads its record.
@@ -119,7 +123,7 @@ protected:
     int connect(int timeoutMs = 10000) {
         const size_t before = callbacks.connectionCount();
         EXPECT_EQ(client->StartConnection(2, 1, timeoutMs, Callbacks::connection), RESULT_OK);
-        EXPECT_TRUE(waitUntil([&] { return callbacks.connectionCount() > before; }, timeoutMs + 5000));
+        EXPECT_TRUE(callbacks.waitForConnections(before + 1, timeoutMs + 5000));
         auto results = callbacks.connections();
         return results.size() > before ? results[before] : -1;
     }
@@ -130,7 +134,7 @@ protected:
         const int started = start();
         EXPECT_EQ(started, RESULT_OK);
         if (started != RESULT_OK) return -1;
-        EXPECT_TRUE(waitUntil([&] { return callbacks.requestCount() > before; }, 10000));
+        EXPECT_TRUE(callbacks.waitForRequests(before + 1, 10000));
         auto all = callbacks.requests();
         return all.size() > before ? all[before].result : -1;
     }
