@@ -216,6 +216,12 @@ int Client::closeConnection(std::unique_ptr<platform::Thread>& thread, Connectio
         log::line(log::kAlways, "No callback defined");
         return RESULT_NOT_READY;
     }
+    // A connection callback may call this while the client is being destroyed: the destructor
+    // owns the connection thread's end and closes the stack itself.
+    if (shuttingDown()) {
+        log::line(log::kAlways, "Client is not initialized");
+        return RESULT_NOT_READY;
+    }
     if (connectionState.load(std::memory_order_acquire) == kNotConnected) {
         log::line(log::kProgress, "Connection not started or already closed (pretending OK)");
         callback(RESULT_OK);
