@@ -232,7 +232,7 @@ protected:
 TEST_F(ConnectionAbort, SecondStartWhileConnectingIsRefused) {
     createClient();
     startHangingAttempt();
-    std::string out = captureStdout([&] { EXPECT_EQ(client->StartConnection(2, 1, 100, Callbacks::connection), 18); });
+    std::string out = captureStdout([&] { EXPECT_EQ(client->StartConnection(2, 1, 100, Callbacks::connection), RESULT_BUSY); });
     EXPECT_EQ(out, "Previous StartConnection() is still running\n");
     EXPECT_TRUE(callbacks.connections().empty());
     EXPECT_EQ(probeRequest(), RESULT_NOT_READY);
