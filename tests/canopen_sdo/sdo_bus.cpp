@@ -2,6 +2,7 @@
 
 #include "canopen/alarm.h"
 #include "canopen/alarm_testing.h"
+#include "canopen/byte_order.h"
 #include "canopen/can_driver.h"
 #include "canopen/sdo.h"
 
@@ -33,6 +34,13 @@ CanMessage frame(uint16_t cobId, std::initializer_list<uint8_t> bytes) {
     m.len = static_cast<uint8_t>(bytes.size());
     size_t i = 0;
     for (uint8_t b : bytes) m.data[i++] = b;
+    return m;
+}
+
+CanMessage abortOn(uint16_t cobId, uint16_t index, uint8_t sub, uint32_t code) {
+    CanMessage m = frame(cobId, {0x80, 0, 0, sub, 0, 0, 0, 0});
+    canopen::put16(m.data + 1, index);
+    canopen::put32(m.data + 4, code);
     return m;
 }
 

@@ -13,11 +13,7 @@ using namespace canopen;
 
 class SdoServer : public ScriptedPeer {
 protected:
-    CanMessage abortFrame(uint16_t index, uint8_t sub, uint32_t code) {
-        return frame(kFromLocal, {0x80, static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8), sub,
-                                  static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8),
-                                  static_cast<uint8_t>(code >> 16), static_cast<uint8_t>(code >> 24)});
-    }
+    CanMessage abortFrame(uint16_t index, uint8_t sub, uint32_t code) { return abortOn(kFromLocal, index, sub, code); }
     // Points the domain 0x2000 sub 1 at `storage`, so that it holds an object of that size.
     void setDomain(std::vector<uint8_t>& storage) {
         StackLockGuard lock;
