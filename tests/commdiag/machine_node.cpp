@@ -1,5 +1,6 @@
 #include "machine_node.h"
 
+#include "canopen/byte_order.h"
 #include "platform/dynamic_library.h"
 
 #include <gtest/gtest.h>
@@ -125,7 +126,7 @@ void MachineNode::handleSdo(const CanMessage& message) {
     // Between transfers every frame but an abort starts one: counted, and left unanswered for
     // a silent object. Inside a transfer the twin takes every frame, block segments included.
     if (!sdo_.progress() && d[0] != 0x80) {
-        const Key key{static_cast<uint16_t>(d[1] | d[2] << 8), d[3]};
+        const Key key{canopen::get16(d + 1), d[3]};
         lastInitiate_ = d[0];
         ++requests_[key];
         if (silent.count(key)) return;
