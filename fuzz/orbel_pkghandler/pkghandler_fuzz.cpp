@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_dll.h"
+#include "orbel_dll/orbel_dll.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::freopen("/dev/null", "w", stdout);  // the trace would drown the fuzzer's output

@@ -1,6 +1,6 @@
 #include "download/orbel_blockdownloadhandler.h"
 
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 void ORBEL_BlockDownloadHandler::setUpdateRunning() {
     ORBEL_Trace("%s(): ++ running %d\n", "ORBEL_BlockDownloadHandler::setUpdateRunning", 1);

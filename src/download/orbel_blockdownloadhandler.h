@@ -2,11 +2,17 @@
 #include <atomic>
 #include <cstdint>
 
+#include "download/download_requests.h"
+
 // The gate for curve-data and firmware downloads, and the keeper of the substitute boot status
 // that the legacy status command reports. This build holds the flags; the downloads themselves
 // are not in it yet.
 class ORBEL_BlockDownloadHandler {
 public:
+    explicit ORBEL_BlockDownloadHandler(IDownloadRequests& requests) : requests(requests) {}
+    ORBEL_BlockDownloadHandler(const ORBEL_BlockDownloadHandler&) = delete;
+    ORBEL_BlockDownloadHandler& operator=(const ORBEL_BlockDownloadHandler&) = delete;
+
     struct BootStatus {
         uint8_t active;
         uint8_t value;
@@ -26,6 +32,7 @@ public:
     void resetBlockDownload();
 
 private:
+    [[maybe_unused]] IDownloadRequests& requests;  // the downloads are not in this build yet
     std::atomic<uint8_t> running{0};
     std::atomic<uint16_t> bootStatus{0};
 };

@@ -1,6 +1,6 @@
 #include "machine/machinespecificdummy.h"
 
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 namespace {
 void notImplemented(const char* name) { ORBEL_Trace("%s(): not implemented!\n", name); }

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 namespace {
 // The four counters of the family, each four legacy bytes: seconds, minutes, hours low, hours high.
@@ -12,7 +11,7 @@ constexpr uint32_t kLastCounterAddr = 125;
 constexpr uint8_t kCommandOutput = 1;
 }  // namespace
 
-MachineSpecificHeron::MachineSpecificHeron() {
+MachineSpecificHeron::MachineSpecificHeron(IMachineRequests& requests) : requests(requests) {
     for (uint8_t code = 1; code <= 18; ++code) commandMap[code] = code;
     commandMap[20] = 20;
     commandMap[21] = 21;
@@ -108,7 +107,7 @@ int32_t MachineSpecificHeron::setOpHoursCounterValue(uint32_t, const uint8_t*, u
 }
 
 bool MachineSpecificHeron::writeCommandOutput(const char* name, uint8_t outputNumber, uint8_t value) {
-    if (ORBEL_CommDiag::WriteOutput(outputNumber, value) == 0) {
+    if (requests.WriteOutput(outputNumber, value) == 0) {
         ORBEL_Trace("%s(): write output requested\n", name);
         return true;
     }

@@ -2,13 +2,14 @@
 #include <map>
 
 #include "machine/imachinespecific.h"
+#include "machine/machine_requests.h"
 
 // Behaviour shared by all current machine models: the legacy address map, curve-data block ids,
 // charger block conversion, the four operating-hours counters kept as parameters, and the
 // command-to-output map. The models add their sensor memory.
 class MachineSpecificHeron : public IMachineSpecific {
 public:
-    MachineSpecificHeron();
+    explicit MachineSpecificHeron(IMachineRequests& requests);
 
     uint32_t getParameterAddrMin() override { return 16; }
     uint32_t getParameterAddrMax() override { return 255; }
@@ -36,7 +37,9 @@ public:
 
 protected:
     // Starts the write of `value` to output `outputNumber`; the shared tail of every command.
-    static bool writeCommandOutput(const char* name, uint8_t outputNumber, uint8_t value);
+    bool writeCommandOutput(const char* name, uint8_t outputNumber, uint8_t value);
+
+    IMachineRequests& requests;
 
 private:
     std::map<uint8_t, uint8_t> commandMap;
@@ -45,30 +48,35 @@ private:
 // The models. Each picks its sensor memory and the table that reads it.
 class MachineSpecificCrane : public MachineSpecificHeron {
 public:
+    using MachineSpecificHeron::MachineSpecificHeron;
     bool isSensorReq(uint32_t address) override;
     void FillSensorReqMap(uint32_t address, uint8_t length, FeatureRequestMap& requests) override;
 };
 
 class MachineSpecificFinch : public MachineSpecificHeron {
 public:
+    using MachineSpecificHeron::MachineSpecificHeron;
     bool isSensorReq(uint32_t address) override;
     void FillSensorReqMap(uint32_t address, uint8_t length, FeatureRequestMap& requests) override;
 };
 
 class MachineSpecificSwift : public MachineSpecificHeron {
 public:
+    using MachineSpecificHeron::MachineSpecificHeron;
     bool isSensorReq(uint32_t address) override;
     void FillSensorReqMap(uint32_t address, uint8_t length, FeatureRequestMap& requests) override;
 };
 
 class MachineSpecificWren : public MachineSpecificHeron {
 public:
+    using MachineSpecificHeron::MachineSpecificHeron;
     bool isSensorReq(uint32_t address) override;
     void FillSensorReqMap(uint32_t address, uint8_t length, FeatureRequestMap& requests) override;
 };
 
 class MachineSpecificRobin : public MachineSpecificHeron {
 public:
+    using MachineSpecificHeron::MachineSpecificHeron;
     bool isSensorReq(uint32_t address) override;
     void FillSensorReqMap(uint32_t address, uint8_t length, FeatureRequestMap& requests) override;
 };
@@ -77,6 +85,9 @@ public:
 // by the converter, reported as minutes and hours) and its commands (output number and value).
 class MachineSpecificKestrel : public MachineSpecificHeron {
 public:
+    MachineSpecificKestrel(IMachineRequests& requests, IMachineModelOwner& owner)
+        : MachineSpecificHeron(requests), owner(owner) {}
+
     uint32_t getErrorArchiveAddrStart() override { return 336; }
     uint32_t getErrorArchiveAddrEnd() override { return 512; }
     int32_t getOpHoursCounterReqAddr() override { return 620; }
@@ -88,5 +99,6 @@ public:
     void FillSensorReqMap(uint32_t address, uint8_t length, FeatureRequestMap& requests) override;
 
 private:
+    IMachineModelOwner& owner;
     std::map<uint8_t, std::pair<uint8_t, uint8_t>> kestrelCommandMap;
 };

@@ -1,8 +1,7 @@
+#include "common/orbel_convbuffer.h"
+#include "common/orbel_trace.h"
 #include "machine/machinespecificheron.h"
-#include "machine/orbel_commdiag.h"
 #include "machine/value_type.h"
-#include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
 
 namespace {
 // The main operating-hours counter: legacy address, machine object and sub-index.
@@ -15,8 +14,8 @@ uint8_t MachineSpecificKestrel::startOpHoursCounterReq(uint32_t address, uint8_t
     const char* const name = "MachineSpecificKestrel::startOpHoursCounterReq";
     if (address != kMainCounterAddr) return 3;
     ORBEL_Trace("%s(): main operating hours counter has been requested(addr: 0x%04x len: %d)\n", name, address, length);
-    ORBEL_Conv::getInstance()->getParameterHandler().setCurrentRequest(kMainCounterAddr, kMainCounterObject);
-    if (ORBEL_CommDiag::ReadOpHoursCounter(VALUE_TYPE_U32, kMainCounterSubIndex) == 0) {
+    owner.setCurrentParameterRequest(kMainCounterAddr, kMainCounterObject);
+    if (requests.ReadOpHoursCounter(VALUE_TYPE_U32, kMainCounterSubIndex) == 0) {
         ORBEL_Trace("%s(): operating hours counter requested\n", name);
         return 2;
     }
@@ -30,7 +29,7 @@ void MachineSpecificKestrel::fillOpHoursCounterReqBuf(uint32_t address, uint8_t,
         ORBEL_Trace("%s(): Invalid address requested! 0x%x\n", "MachineSpecificKestrel::fillOpHoursCounterReqBuf", address);
         return;
     }
-    const uint32_t seconds = ORBEL_Conv::getInstance()->getMainOpHoursCounter();
+    const uint32_t seconds = owner.getMainOpHoursCounter();
     buffer->changeByte(position, static_cast<uint8_t>((seconds % 3600) / 60));
     buffer->changeByte(position + 1, static_cast<uint8_t>((seconds / 3600) & 0xFF));
     buffer->changeByte(position + 2, static_cast<uint8_t>((seconds / 921600) & 0xFF));
@@ -44,10 +43,10 @@ int32_t MachineSpecificKestrel::setOpHoursCounterValue(uint32_t address, const u
         return 6;
     }
     const uint32_t seconds = 60u * bytes[position] + 3600u * (bytes[position + 1] + 256u * bytes[position + 2]);
-    ORBEL_Conv::getInstance()->setMainOpHoursCounter(seconds);
+    owner.setMainOpHoursCounter(seconds);
     ORBEL_Trace("%s(): starting write request to operating hours counter (value: %lu id: %d)\n", name,
                 static_cast<unsigned long>(seconds), 1);
-    return ORBEL_CommDiag::WriteOpHoursCounter(VALUE_TYPE_U32, kMainCounterSubIndex, seconds);
+    return requests.WriteOpHoursCounter(VALUE_TYPE_U32, kMainCounterSubIndex, seconds);
 }
 
 bool MachineSpecificKestrel::handleCommand(uint32_t code) {

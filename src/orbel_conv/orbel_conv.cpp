@@ -3,14 +3,17 @@
 #include <atomic>
 #include <mutex>
 
-#include "machine/orbel_commdiag.h"
-#include "orbel_conv/orbel_trace.h"
-#include "orbel_pkghandler/orbel_pkghandler.h"
+#include "common/orbel_trace.h"
+#include "machine_link/orbel_commdiag.h"
 
 namespace {
 constexpr uint32_t kBufferCapacity = 512;
 std::atomic<ORBEL_Conv*> createdInstance{nullptr};
-}
+std::atomic<int32_t> comPortNumber{0};
+}  // namespace
+
+void ORBEL_SetComPortNumber(int32_t port) { comPortNumber.store(port); }
+int32_t ORBEL_GetComPortNumber() { return comPortNumber.load(); }
 
 ORBEL_Conv* ORBEL_Conv::getInstance() {
     static ORBEL_Conv converter;
@@ -18,7 +21,6 @@ ORBEL_Conv* ORBEL_Conv::getInstance() {
     std::call_once(created, [] {
         converter.inBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
         converter.outBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
-        ORBEL_PkgHandler::fillCommandTable();
         converter.state.store(kIdle, std::memory_order_release);
         createdInstance.store(&converter);
         ORBEL_CommDiag::instance();

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "machine/orbel_machine.h"
-#include "orbel_conv/orbel_convbuffer.h"
+#include "common/orbel_convbuffer.h"
+#include "orbel_conv/orbel_machine.h"
 
 // The process-wide converter: the two byte buffers between host and package handler, the
 // converter state and the legacy request being served. Created on first use, lives until the
@@ -55,4 +55,5 @@ private:
 
 // The COM port number parsed by ORBEL_DllInit (0 until a port name matched); the machine link
 // names its CAN bus after it.
+void ORBEL_SetComPortNumber(int32_t port);
 int32_t ORBEL_GetComPortNumber();

@@ -1,4 +1,4 @@
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 #include "orbel_pkghandler/orbel_clbhandlers.h"
 
 int32_t ORBEL_ClbNotAvailable(const char* handlerName, ORBEL_ConvBuffer* out) {

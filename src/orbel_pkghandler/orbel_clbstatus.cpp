@@ -1,8 +1,8 @@
 // Status, mode and boot-status commands: how the host finds, wakes and identifies the module,
 // answered in the old module's byte layout.
-#include "machine/orbel_commdiag.h"
+#include "common/orbel_trace.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
 #include "orbel_pkghandler/orbel_clbhandlers.h"
 
 namespace {
@@ -71,7 +71,7 @@ void startRequest(ORBEL_Conv* conv, ORBEL_ConvBuffer* out, const char* name, con
 int32_t ORBEL_ClbServModulStatus(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbServModulStatus";
     HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     appendZeros(out, 4);
     setState(out, PROTO_STATE_DONE);
     const uint8_t status = statusByte1(conv, name);
@@ -87,7 +87,7 @@ int32_t ORBEL_ClbServModulStatus(const uint8_t*, int32_t, ORBEL_ConvBuffer* out)
 int32_t ORBEL_ClbReadBootStatus(const uint8_t* package, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbReadBootStatus";
     HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     if (!conv->isConnected()) {
         setState(out, PROTO_STATE_FAILED);
         return 0;
@@ -134,7 +134,7 @@ int32_t ORBEL_ClbReadBootStatus(const uint8_t* package, int32_t, ORBEL_ConvBuffe
 int32_t ORBEL_ClbReadBootStatusAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbReadBootStatusAnswer";
     HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     appendZeros(out, 6);
     if (!conv->isConnected()) {
         setState(out, PROTO_STATE_FAILED);
@@ -155,14 +155,14 @@ int32_t ORBEL_ClbReadBootStatusAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer*
 
 int32_t ORBEL_ClbModulConfigRequest(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     HandlerTrace trace("ORBEL_ClbModulConfigRequest");
-    setState(out, ORBEL_Conv::getInstance()->isConnected() ? PROTO_STATE_DONE : PROTO_STATE_FAILED);
+    setState(out, ORBEL_PkgHandler::getConverter()->isConnected() ? PROTO_STATE_DONE : PROTO_STATE_FAILED);
     return 0;
 }
 
 int32_t ORBEL_ClbModulConfigPick(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     HandlerTrace trace("ORBEL_ClbModulConfigPick");
     appendZeros(out, 24);
-    if (!ORBEL_Conv::getInstance()->isConnected()) {
+    if (!ORBEL_PkgHandler::getConverter()->isConnected()) {
         setState(out, PROTO_STATE_FAILED);
         return 0;
     }
@@ -175,7 +175,7 @@ int32_t ORBEL_ClbModulConfigPick(const uint8_t*, int32_t, ORBEL_ConvBuffer* out)
 int32_t ORBEL_ClbStandardservicemode(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbStandardservicemode";
     HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     if (!conv->isConnected()) {
         startRequest(conv, out, name, "StartConnection", ORBEL_CommDiag::StartConnection);
         return 0;
@@ -192,7 +192,7 @@ int32_t ORBEL_ClbStandardservicemode(const uint8_t*, int32_t, ORBEL_ConvBuffer* 
 int32_t ORBEL_ClbSinglesteuerungsMode(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbSinglesteuerungsMode";
     HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     if (!conv->isConnected()) {
         setState(out, PROTO_STATE_FAILED);
         return 0;
@@ -212,7 +212,7 @@ int32_t ORBEL_ClbSinglesteuerungsMode(const uint8_t*, int32_t, ORBEL_ConvBuffer*
 int32_t ORBEL_ClbSinglesteuerungsModeAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
     const char* const name = "ORBEL_ClbSinglesteuerungsModeAnswer";
     HandlerTrace trace(name);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
     appendZeros(out, 21);
     setByte(out, 5, 1);
     if (!conv->isConnected()) {

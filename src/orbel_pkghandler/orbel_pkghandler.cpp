@@ -1,13 +1,12 @@
 #include "orbel_pkghandler/orbel_pkghandler.h"
 
-#include <map>
+#include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "common/frame_checksum.h"
+#include "common/orbel_convbuffer.h"
+#include "common/orbel_trace.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_convbuffer.h"
-#include "orbel_conv/orbel_trace.h"
 #include "orbel_pkghandler/orbel_clbhandlers.h"
 
 namespace {
@@ -17,54 +16,55 @@ constexpr uint32_t kCommandPos = 2;
 constexpr int32_t kDataOffset = 4;
 constexpr int32_t kUnknownCommand = 4;
 
-struct CommandTable {
-    std::map<uint8_t, ORBEL_CommandHandler> handlers;
-    std::map<uint8_t, uint8_t> answerLengths;
+struct Command {
+    uint8_t code;
+    ORBEL_CommandHandler handler;
+    uint8_t answerLength;
 };
 
-CommandTable& commandTable() {
-    static CommandTable table;
-    return table;
+// The command table: every code the legacy protocol knows, its handler and the length byte of
+// its answer. Any other code is unknown.
+constexpr Command kCommands[] = {
+    {0x01, ORBEL_ClbServModulStatus, 6},
+    {0x03, ORBEL_ClbReadBootStatus, 2},
+    {0x04, ORBEL_ClbReadBootStatusAnswer, 8},
+    {0x07, ORBEL_ClbReadBlock, 2},
+    {0x08, ORBEL_ClbReadBlockAnswer, 7},
+    {0x0B, ORBEL_ClbWriteBlock, 2},
+    {0x0C, ORBEL_ClbWriteBlockAnswer, 2},
+    {0x0D, ORBEL_ClbWriteBlock, 2},
+    {0x0E, ORBEL_ClbWriteBlockAnswer, 2},
+    {0x0F, ORBEL_ClbModulConfigRequest, 2},
+    {0x10, ORBEL_ClbModulConfigPick, 27},
+    {0x1D, ORBEL_ClbReadBlock, 2},
+    {0x1E, ORBEL_ClbReadBlockAnswer, 7},
+    {0x1F, ORBEL_ClbWriteBlock, 2},
+    {0xD5, ORBEL_ClbWriteBlockDownloadFast, 2},
+    {0xE6, ORBEL_ClbStandardservicemode, 2},
+    {0xFA, ORBEL_ClbSinglesteuerungsMode, 2},
+    {0xFB, ORBEL_ClbSinglesteuerungsModeAnswer, 24},
+    {0xFE, ORBEL_ClbResetSingleMode, 2},
+};
+
+const Command* findCommand(uint8_t code) {
+    for (const Command& command : kCommands)
+        if (command.code == code) return &command;
+    return nullptr;
 }
 
-void addCommand(uint8_t code, ORBEL_CommandHandler handler, uint8_t answerLength) {
-    commandTable().handlers[code] = handler;
-    commandTable().answerLengths[code] = answerLength;
-}
+// The converter whose package is being handled, for its handlers.
+std::atomic<ORBEL_Conv*> dispatchConverter{nullptr};
 
 }  // namespace
 
-void ORBEL_PkgHandler::fillCommandTable() {
-    static std::once_flag filled;
-    std::call_once(filled, [] {
-        addCommand(0x01, ORBEL_ClbServModulStatus, 6);
-        addCommand(0x03, ORBEL_ClbReadBootStatus, 2);
-        addCommand(0x04, ORBEL_ClbReadBootStatusAnswer, 8);
-        addCommand(0x07, ORBEL_ClbReadBlock, 2);
-        addCommand(0x08, ORBEL_ClbReadBlockAnswer, 7);
-        addCommand(0x0B, ORBEL_ClbWriteBlock, 2);
-        addCommand(0x0C, ORBEL_ClbWriteBlockAnswer, 2);
-        addCommand(0x0D, ORBEL_ClbWriteBlock, 2);
-        addCommand(0x0E, ORBEL_ClbWriteBlockAnswer, 2);
-        addCommand(0x0F, ORBEL_ClbModulConfigRequest, 2);
-        addCommand(0x10, ORBEL_ClbModulConfigPick, 27);
-        addCommand(0x1D, ORBEL_ClbReadBlock, 2);
-        addCommand(0x1E, ORBEL_ClbReadBlockAnswer, 7);
-        addCommand(0x1F, ORBEL_ClbWriteBlock, 2);
-        addCommand(0xD5, ORBEL_ClbWriteBlockDownloadFast, 2);
-        addCommand(0xE6, ORBEL_ClbStandardservicemode, 2);
-        addCommand(0xFA, ORBEL_ClbSinglesteuerungsMode, 2);
-        addCommand(0xFB, ORBEL_ClbSinglesteuerungsModeAnswer, 24);
-        addCommand(0xFE, ORBEL_ClbResetSingleMode, 2);
-    });
-}
-
-bool ORBEL_PkgHandler::isKnownCommand(uint8_t code) { return commandTable().handlers.count(code) != 0; }
+bool ORBEL_PkgHandler::isKnownCommand(uint8_t code) { return findCommand(code) != nullptr; }
 
 uint8_t ORBEL_PkgHandler::getAnswerLength(uint8_t code) {
-    const auto found = commandTable().answerLengths.find(code);
-    return found == commandTable().answerLengths.end() ? 0 : found->second;
+    const Command* command = findCommand(code);
+    return command == nullptr ? 0 : command->answerLength;
 }
+
+ORBEL_Conv* ORBEL_PkgHandler::getConverter() { return dispatchConverter.load(std::memory_order_relaxed); }
 
 bool ORBEL_PkgHandler::hasWideAddress(uint8_t code) {
     switch (code) {
@@ -107,22 +107,23 @@ int32_t ORBEL_PkgHandler::handlePackage(ORBEL_Conv* converter, ORBEL_ConvBuffer*
     }
 
     outBuffer->clear();
+    dispatchConverter.store(converter, std::memory_order_relaxed);
 
     const uint8_t code = package[kCommandPos];
-    const auto handler = commandTable().handlers.find(code);
-    if (handler == commandTable().handlers.end()) {
+    const Command* command = findCommand(code);
+    if (command == nullptr) {
         ORBEL_Trace("%s(): unknown command detected! 0x%02x\n", "ORBEL_PkgHandler::handlePackage", code);
         return kUnknownCommand;
     }
 
-    const uint8_t header[4] = {0xAA, getAnswerLength(code), code, 0};
+    const uint8_t header[4] = {0xAA, command->answerLength, code, 0};
     outBuffer->writeBytes(sizeof header, header);
 
     int32_t result = 0;
     if (converter->isBusy())
         setStateByte(outBuffer, PROTO_STATE_BUSY);
     else
-        result = handler->second(package.get(), kDataOffset, outBuffer);
+        result = command->handler(package.get(), kDataOffset, outBuffer);
 
     appendChecksum(outBuffer);
     return result;

@@ -13,7 +13,8 @@ constexpr uint8_t PROTO_STATE_BUSY = 2;
 constexpr uint8_t PROTO_STATE_FAILED = 3;
 
 // A command handler reads the request through `package` (data from `dataOffset`, always 4) and
-// writes the answer only through `out`. Every handler returns 0.
+// writes the answer only through `out`; it reaches the converter through
+// ORBEL_PkgHandler::getConverter. Every handler returns 0.
 using ORBEL_CommandHandler = int32_t (*)(const uint8_t* package, int32_t dataOffset, ORBEL_ConvBuffer* out);
 
 // Takes one legacy request package out of the input buffer, answers it into the output buffer
@@ -23,8 +24,8 @@ public:
     // Result: the handler's result, 0 for a busy answer, 4 for an unknown command.
     static int32_t handlePackage(ORBEL_Conv* converter, ORBEL_ConvBuffer* inBuffer, ORBEL_ConvBuffer* outBuffer);
 
-    // Builds the command table; once per process, later calls change nothing.
-    static void fillCommandTable();
+    // The converter handed to handlePackage, for the handlers it calls.
+    static ORBEL_Conv* getConverter();
 
     static bool isKnownCommand(uint8_t code);
     static uint8_t getAnswerLength(uint8_t code);

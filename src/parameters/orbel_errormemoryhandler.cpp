@@ -1,6 +1,6 @@
 #include "parameters/orbel_errormemoryhandler.h"
 
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 void ORBEL_ErrorMemoryHandler::reset() {
     const char* const name = "ORBEL_ErrorMemoryHandler::reset";

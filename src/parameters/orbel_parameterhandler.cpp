@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 void ORBEL_ParameterHandler::ClearParameterList() {
     ORBEL_Trace("%s(): clearing parameter index\n", "ORBEL_ParameterHandler::ClearParameterList");
@@ -12,11 +11,10 @@ void ORBEL_ParameterHandler::ClearParameterList() {
 
 void ORBEL_ParameterHandler::SetParameterValueForCurrentReq(int32_t, const void* value) {
     const char* const name = "ORBEL_ParameterHandler::SetParameterValueForCurrentReq";
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
-    if (currentObjectId == 0x4002 && static_cast<int32_t>(currentAddress) == conv->getOpHoursCounterReqAddr()) {
+    if (currentObjectId == 0x4002 && static_cast<int32_t>(currentAddress) == owner.getOpHoursCounterReqAddr()) {
         uint32_t seconds = 0;
         std::memcpy(&seconds, value, sizeof seconds);
-        conv->setMainOpHoursCounter(seconds);
+        owner.setMainOpHoursCounter(seconds);
         ORBEL_Trace("%s(): op hours counter value detected - value %d\n", name, static_cast<int>(seconds));
         return;
     }

@@ -7,7 +7,7 @@
 
 #include "host_session.h"
 #include "machine_sim_process.h"
-#include "orbel_conv/orbel_dll.h"
+#include "orbel_dll/orbel_dll.h"
 #include "platform/clock.h"
 
 namespace {

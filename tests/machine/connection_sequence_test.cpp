@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "fake_client.h"
-#include "machine/orbel_callbacks.h"
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_callbacks.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
 
 namespace {

@@ -5,12 +5,24 @@
 #include "fake_client.h"
 #include "machine/machinespecificdummy.h"
 #include "machine/machinespecificheron.h"
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
+#include "machine_link/orbel_linkrequests.h"
 #include "orbel_conv/orbel_conv.h"
 
 namespace {
 
 using orbeltest::FakeClient;
+
+// The models start their requests through the machine link, as the converter hands them in.
+ORBEL_LinkRequests link;
+
+// Kestrel's owner where a test does not look at it (the converter's own is created only where
+// a test needs it, as it creates the client).
+struct UnusedOwner : IMachineModelOwner {
+    void setCurrentParameterRequest(uint32_t, uint32_t) override {}
+    uint32_t getMainOpHoursCounter() const override { return 0; }
+    void setMainOpHoursCounter(uint32_t) override {}
+} unusedOwner;
 
 class Models : public ::testing::Test {
 protected:
@@ -20,7 +32,7 @@ protected:
 };
 
 TEST(FamilyBase, BlockIdsFollowTheAddressRangesInOrder) {
-    MachineSpecificCrane crane;
+    MachineSpecificCrane crane(link);
     EXPECT_EQ(crane.convertAddrToBlockDownloadId(0x5000), 0);
     EXPECT_EQ(crane.convertAddrToBlockDownloadId(0x5500), 3);
     EXPECT_EQ(crane.convertAddrToBlockDownloadId(0x5001), -1);
@@ -37,8 +49,8 @@ TEST(FamilyBase, BlockIdsFollowTheAddressRangesInOrder) {
 }
 
 TEST(FamilyBase, AddressMapOfTheFamilyAndKestrelsOwnArchive) {
-    MachineSpecificWren wren;
-    MachineSpecificKestrel kestrel;
+    MachineSpecificWren wren(link);
+    MachineSpecificKestrel kestrel(link, unusedOwner);
     EXPECT_EQ(wren.getParameterAddrMin(), 16u);
     EXPECT_EQ(wren.getParameterAddrMax(), 255u);
     EXPECT_EQ(wren.getErrorArchiveAddrStart(), 288u);
@@ -53,7 +65,7 @@ TEST(FamilyBase, AddressMapOfTheFamilyAndKestrelsOwnArchive) {
 }
 
 TEST(FamilyBase, CountersSplitSecondsIntoLegacyBytesAndBack) {
-    MachineSpecificFinch finch;
+    MachineSpecificFinch finch(link);
     const uint32_t seconds = 3725000;  // 1034 h 43 min 20 s
     EXPECT_EQ(finch.handleReadOpHoursCounter(110, seconds), 20);
     EXPECT_EQ(finch.handleReadOpHoursCounter(111, seconds), 43);
@@ -73,7 +85,7 @@ TEST(FamilyBase, CountersSplitSecondsIntoLegacyBytesAndBack) {
 }
 
 TEST(FamilyBase, ChargerBlocksLoseTheirLastTwoBytes) {
-    MachineSpecificSwift swift;
+    MachineSpecificSwift swift(link);
     uint8_t source[66];
     for (int i = 0; i < 66; ++i) source[i] = static_cast<uint8_t>(i);
     uint8_t destination[66] = {};
@@ -88,7 +100,7 @@ TEST(FamilyBase, ChargerBlocksLoseTheirLastTwoBytes) {
 }
 
 TEST(FamilyBase, ChargerBlockConversionRefusesWhatWouldUnderOrOverrun) {
-    MachineSpecificSwift swift;
+    MachineSpecificSwift swift(link);
     uint8_t source[8] = {};
     uint8_t destination[4] = {};
     uint32_t length = 1;
@@ -99,7 +111,7 @@ TEST(FamilyBase, ChargerBlockConversionRefusesWhatWouldUnderOrOverrun) {
 }
 
 TEST_F(Models, FamilyCommandsWriteTheMappedValueToOutputOne) {
-    MachineSpecificCrane crane;
+    MachineSpecificCrane crane(link);
     EXPECT_TRUE(crane.handleCommand(24));
     ASSERT_EQ(client.calls.size(), 1u);
     EXPECT_EQ(client.last().op, "WriteOutput");
@@ -116,7 +128,7 @@ TEST_F(Models, FamilyCommandsWriteTheMappedValueToOutputOne) {
 }
 
 TEST_F(Models, KestrelCommandsPickOutputAndValue) {
-    MachineSpecificKestrel kestrel;
+    MachineSpecificKestrel kestrel(link, unusedOwner);
     EXPECT_TRUE(kestrel.handleCommand(13));
     EXPECT_EQ(client.last().subIndex, 2);
     EXPECT_EQ(*static_cast<uint8_t*>(client.last().data), 0);
@@ -129,7 +141,7 @@ TEST_F(Models, KestrelCommandsPickOutputAndValue) {
 }
 
 TEST_F(Models, KestrelMainCounterIsReadAndWrittenAsMinutesAndHours) {
-    MachineSpecificKestrel kestrel;
+    MachineSpecificKestrel kestrel(link, *ORBEL_Conv::getInstance());
     EXPECT_EQ(kestrel.startOpHoursCounterReq(621, 3), 3);
     EXPECT_TRUE(client.calls.empty());
     EXPECT_EQ(kestrel.startOpHoursCounterReq(620, 3), 2);
@@ -158,9 +170,9 @@ TEST_F(Models, KestrelMainCounterIsReadAndWrittenAsMinutesAndHours) {
 }
 
 TEST(SensorTables, RangesOfEachModel) {
-    MachineSpecificCrane crane;
-    MachineSpecificRobin robin;
-    MachineSpecificKestrel kestrel;
+    MachineSpecificCrane crane(link);
+    MachineSpecificRobin robin(link);
+    MachineSpecificKestrel kestrel(link, unusedOwner);
     EXPECT_FALSE(crane.isSensorReq(255));
     EXPECT_TRUE(crane.isSensorReq(256));
     EXPECT_TRUE(crane.isSensorReq(277));
@@ -173,7 +185,7 @@ TEST(SensorTables, RangesOfEachModel) {
 }
 
 TEST(SensorTables, AWholeRangeIsNumberedInTableOrder) {
-    MachineSpecificCrane crane;
+    MachineSpecificCrane crane(link);
     FeatureRequestMap requests;
     crane.FillSensorReqMap(256, 22, requests);
     ASSERT_EQ(requests.size(), 15u);
@@ -184,7 +196,7 @@ TEST(SensorTables, AWholeRangeIsNumberedInTableOrder) {
     EXPECT_EQ(requests[14].canSubIndex, 11);
     EXPECT_EQ(requests[14].bitShift, 2);
     // Swift uses table B: 269 comes after the I16 rows.
-    MachineSpecificSwift swift;
+    MachineSpecificSwift swift(link);
     FeatureRequestMap b;
     swift.FillSensorReqMap(256, 22, b);
     ASSERT_EQ(b.size(), 15u);
@@ -193,7 +205,7 @@ TEST(SensorTables, AWholeRangeIsNumberedInTableOrder) {
 }
 
 TEST(SensorTables, OnlyARowsFirstAddressCounts) {
-    MachineSpecificCrane crane;
+    MachineSpecificCrane crane(link);
     FeatureRequestMap requests;
     crane.FillSensorReqMap(259, 1, requests);
     ASSERT_EQ(requests.size(), 1u);
@@ -205,7 +217,7 @@ TEST(SensorTables, OnlyARowsFirstAddressCounts) {
 }
 
 TEST(SensorTables, KestrelReadsInputsAbove300) {
-    MachineSpecificKestrel kestrel;
+    MachineSpecificKestrel kestrel(link, unusedOwner);
     FeatureRequestMap requests;
     kestrel.FillSensorReqMap(300, 4, requests);
     ASSERT_EQ(requests.size(), 4u);

@@ -5,8 +5,8 @@
 
 #include "fake_client.h"
 #include "host_session.h"
-#include "machine/orbel_callbacks.h"
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_callbacks.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
 

@@ -1,4 +1,4 @@
-#include "orbel_conv/orbel_convbuffer.h"
+#include "common/orbel_convbuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include "host_session.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_dll.h"
+#include "orbel_dll/orbel_dll.h"
 
 namespace {
 

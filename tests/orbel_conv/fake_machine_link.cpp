@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_client.h"
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "orbel_conv/orbel_dll.h"
+#include "orbel_dll/orbel_dll.h"
 
 namespace orbeltest {
 

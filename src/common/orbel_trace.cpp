@@ -1,4 +1,4 @@
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 #include <cstdarg>
 #include <cstdio>

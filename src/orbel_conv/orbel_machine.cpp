@@ -1,12 +1,12 @@
-#include "machine/orbel_machine.h"
+#include "orbel_conv/orbel_machine.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
+#include "common/orbel_convbuffer.h"
+#include "common/orbel_trace.h"
 #include "machine/value_type.h"
-#include "orbel_conv/orbel_convbuffer.h"
-#include "orbel_conv/orbel_trace.h"
+#include "machine_link/orbel_commdiag.h"
 
 namespace {
 
@@ -56,7 +56,17 @@ void traceRawValue(const char* name, const FeatureRequest& request) {
 
 }  // namespace
 
-ORBEL_Machine::ORBEL_Machine() : machineSpecific(&dummyModel) {}
+ORBEL_Machine::ORBEL_Machine()
+    : machineSpecific(&dummyModel),
+      craneModel(linkRequests),
+      swiftModel(linkRequests),
+      robinModel(linkRequests),
+      finchModel(linkRequests),
+      wrenModel(linkRequests),
+      kestrelModel(linkRequests, *this),
+      parameterHandler(linkRequests, *this),
+      errorMemoryHandler(linkRequests),
+      blockDownloadHandler(linkRequests) {}
 
 void ORBEL_Machine::setMachineType(const MachineTypeRecord& record) {
     const char* const name = "ORBEL_Machine::setMachineType";

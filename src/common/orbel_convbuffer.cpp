@@ -1,9 +1,9 @@
-#include "orbel_conv/orbel_convbuffer.h"
+#include "common/orbel_convbuffer.h"
 
 #include <cstring>
 #include <mutex>
 
-#include "orbel_conv/orbel_trace.h"
+#include "common/orbel_trace.h"
 
 namespace {
 const char* const kUnit = "src\\orbel_conv\\orbel_convbuffer";

@@ -1,19 +1,18 @@
-#include "orbel_conv/orbel_dll.h"
+#include "orbel_dll/orbel_dll.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
+#include "common/orbel_trace.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
 
 namespace {
 
-// Written by the host's thread; atomics so that a host calling from several threads stays sound.
+// Written by the host's thread; an atomic so that a host calling from several threads stays sound.
 std::atomic<int32_t> initialised{0};
-std::atomic<int32_t> comPortNumber{0};
 
 // Strings from the host may carry an at sign and anything after it: cut them there, in place.
 void cutAtAtSign(char* text) {
@@ -33,8 +32,6 @@ int32_t notAvailable(const char* name, const char* what) {
 
 }  // namespace
 
-int32_t ORBEL_GetComPortNumber() { return comPortNumber.load(); }
-
 extern "C" {
 
 int32_t ORBEL_STDCALL ORBEL_DllInit(char* portName) {
@@ -46,8 +43,8 @@ int32_t ORBEL_STDCALL ORBEL_DllInit(char* portName) {
     ORBEL_Trace("%s(): load orbel_dll version: %d.02%d.%d\n", name, 0, 3, 0);
     cutAtAtSign(portName);
     int port = 0;
-    if (portName != nullptr && std::sscanf(portName, "\\\\.\\COM%d", &port) == 1) comPortNumber.store(port);
-    ORBEL_Trace("%s(): found com port %d\n", name, comPortNumber.load());
+    if (portName != nullptr && std::sscanf(portName, "\\\\.\\COM%d", &port) == 1) ORBEL_SetComPortNumber(port);
+    ORBEL_Trace("%s(): found com port %d\n", name, ORBEL_GetComPortNumber());
     return leave(name, ORBEL_OK);
 }
 

@@ -1,4 +1,4 @@
-#include "machine/orbel_commdiag.h"
+#include "machine_link/orbel_commdiag.h"
 
 #include <atomic>
 #include <cstdio>
@@ -8,11 +8,11 @@
 
 #include "commdiag/commdiag_factory.h"
 #include "commdiag/iclient.h"
-#include "machine/orbel_callbacks.h"
-#include "machine/orbel_machine.h"
+#include "common/orbel_trace.h"
 #include "machine/value_type.h"
+#include "machine_link/orbel_callbacks.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
+#include "orbel_conv/orbel_machine.h"
 #include "platform/module_path.h"
 
 namespace {

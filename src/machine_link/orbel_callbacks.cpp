@@ -1,13 +1,13 @@
-#include "machine/orbel_callbacks.h"
+#include "machine_link/orbel_callbacks.h"
 
 #include <atomic>
 #include <cstring>
 
-#include "machine/orbel_commdiag.h"
-#include "machine/orbel_machine.h"
+#include "common/orbel_trace.h"
 #include "machine/value_type.h"
+#include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
-#include "orbel_conv/orbel_trace.h"
+#include "orbel_conv/orbel_machine.h"
 #include "platform/clock.h"
 
 namespace {
@@ -27,6 +27,19 @@ int32_t startFollowUp(ORBEL_Conv* conv, Start start) {
 
 void traceResult(const char* name, int result) { ORBEL_Trace("%s(): retVal 0x%02x\n", name, static_cast<unsigned>(result)); }
 
+// The common end of a callback: on success the line `done` (if given) and idle; on failure the
+// line `failed` (if given; it shows the result) and error. Both formats take the callback's
+// name first.
+void finishRequest(ORBEL_Conv* conv, const char* name, int result, const char* done, const char* failed) {
+    if (result == 0) {
+        if (done != nullptr) ORBEL_Trace(done, name);
+        conv->setIdle();
+        return;
+    }
+    if (failed != nullptr) ORBEL_Trace(failed, name, result);
+    conv->setError();
+}
+
 void traceBytes13(const char* name, const char* label, const uint8_t* b) {
     ORBEL_Trace("%s(): %s: 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x\n",
                 name, label, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12]);
@@ -37,7 +50,7 @@ void traceBytes13(const char* name, const char* label, const uint8_t* b) {
 void ORBEL_SetReconnectDelayForTesting(uint32_t ms) { reconnectDelayMs.store(ms); }
 
 void StartConnection_callback(int result) {
-    const char* const name = "StartConnection_callback";
+    const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     if (result != 0) {
@@ -55,7 +68,7 @@ void StartConnection_callback(int result) {
 }
 
 void CloseConnection_callback(int result) {
-    const char* const name = "CloseConnection_callback";
+    const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     if (result != 0) {
@@ -75,7 +88,7 @@ void CloseConnection_callback(int result) {
 }
 
 void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
-    const char* const name = "ReadMachineMode_callback";
+    const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     const bool moduleObject = conv->isModuleModeObjectUsed();
@@ -129,20 +142,14 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
 }
 
 void WriteMachineMode_callback(int result, int, unsigned char, void*) {
-    const char* const name = "WriteMachineMode_callback";
+    const char* const name = __func__;
     traceResult(name, result);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
-    if (result == 0) {
-        ORBEL_Trace("%s(): machine / module mode successfully set\n", name);
-        conv->setIdle();
-    } else {
-        ORBEL_Trace("%s(): unable to write machine / module mode %d\n", name, result);
-        conv->setError();
-    }
+    finishRequest(ORBEL_Conv::getInstance(), name, result, "%s(): machine / module mode successfully set\n",
+                  "%s(): unable to write machine / module mode %d\n");
 }
 
 void ReadMachineType_callback(int result, int, unsigned char, void*, unsigned int) {
-    const char* const name = "ReadMachineType_callback";
+    const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     MachineTypeRecord record = ORBEL_CommDiag::transferMachineType();
@@ -161,7 +168,7 @@ void ReadMachineType_callback(int result, int, unsigned char, void*, unsigned in
 }
 
 void SwVersion_callback(int result, int, unsigned char, void*, unsigned int) {
-    const char* const name = "SwVersion_callback";
+    const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     const uint8_t* version = ORBEL_CommDiag::transferSwVersion();
@@ -180,7 +187,7 @@ void SwVersion_callback(int result, int, unsigned char, void*, unsigned int) {
 }
 
 void SerialNumberMachine_callback(int result, int, unsigned char, void*, unsigned int) {
-    const char* const name = "SerialNumberMachine_callback";
+    const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     const uint8_t* serial = ORBEL_CommDiag::transferSerialNumber();
@@ -193,7 +200,7 @@ void SerialNumberMachine_callback(int result, int, unsigned char, void*, unsigne
 }
 
 void MaterialNumberMachine_callback(int result, int, unsigned char, void* record, unsigned int) {
-    const char* const name = "MaterialNumberMachine_callback";
+    const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     if (result == 0) {
@@ -206,36 +213,20 @@ void MaterialNumberMachine_callback(int result, int, unsigned char, void* record
 }
 
 void WriteSerialNumberMachine_callback(int result, int, unsigned char, void*, unsigned int) {
-    traceResult("WriteSerialNumberMachine_callback", result);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
-    if (result == 0)
-        conv->setIdle();
-    else
-        conv->setError();
+    traceResult(__func__, result);
+    finishRequest(ORBEL_Conv::getInstance(), __func__, result, nullptr, nullptr);
 }
 
 void WriteMaterialNumberMachine_callback(int result, int, unsigned char, void*, unsigned int) {
-    const char* const name = "WriteMaterialNumberMachine_callback";
+    const char* const name = __func__;
     traceResult(name, result);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
-    if (result == 0) {
-        conv->setIdle();
-    } else {
-        ORBEL_Trace("%s(): unable to write material number 0x%02x\n", name, static_cast<unsigned>(result));
-        conv->setError();
-    }
+    finishRequest(ORBEL_Conv::getInstance(), name, result, nullptr, "%s(): unable to write material number 0x%02x\n");
 }
 
 void WriteOutput_callback(int result, int, unsigned char, void*) {
-    const char* const name = "WriteOutput_callback";
+    const char* const name = __func__;
     traceResult(name, result);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
-    if (result == 0) {
-        conv->setIdle();
-    } else {
-        ORBEL_Trace("%s(): unable to write output 0x%02x\n", name, static_cast<unsigned>(result));
-        conv->setError();
-    }
+    finishRequest(ORBEL_Conv::getInstance(), name, result, nullptr, "%s(): unable to write output 0x%02x\n");
 }
 
 namespace {
@@ -244,8 +235,7 @@ void featureReadDone(const char* name, int result, int valueType, void* value) {
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     if (result != 0) {
-        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
-        conv->setError();
+        finishRequest(conv, name, result, nullptr, "%s(): 0x%02x\n");
         return;
     }
     switch (valueType) {
@@ -268,35 +258,24 @@ void featureReadDone(const char* name, int result, int valueType, void* value) {
 }  // namespace
 
 void ReadInput_callback(int result, int valueType, unsigned char, void* value) {
-    featureReadDone("ReadInput_callback", result, valueType, value);
+    featureReadDone(__func__, result, valueType, value);
 }
 
 void ReadMeasurement_callback(int result, int valueType, unsigned char, void* value) {
-    featureReadDone("ReadMeasurement_callback", result, valueType, value);
+    featureReadDone(__func__, result, valueType, value);
 }
 
 void ReadMachineParameter_callback(int result, int valueType, unsigned char, void* value) {
-    const char* const name = "ReadMachineParameter_callback";
+    const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
-    if (result != 0) {
-        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
-        conv->setError();
-        return;
-    }
-    conv->getParameterHandler().SetParameterValueForCurrentReq(valueType, value);
+    if (result == 0) conv->getParameterHandler().SetParameterValueForCurrentReq(valueType, value);
     // The parameter request queues are not in this build: with nothing queued the read ends here.
-    conv->setIdle();
+    finishRequest(conv, name, result, nullptr, "%s(): 0x%02x\n");
 }
 
 void WriteMachineParameter_callback(int result, int, unsigned char, void*) {
-    const char* const name = "WriteMachineParameter_callback";
+    const char* const name = __func__;
     traceResult(name, result);
-    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
-    if (result != 0) {
-        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
-        conv->setError();
-        return;
-    }
-    conv->setIdle();
+    finishRequest(ORBEL_Conv::getInstance(), name, result, nullptr, "%s(): 0x%02x\n");
 }

@@ -4,10 +4,13 @@
 
 #include "download/orbel_blockdownloadhandler.h"
 #include "machine/feature_request.h"
+#include "machine/machine_requests.h"
 #include "machine/machinespecificdummy.h"
 #include "machine/machinespecificheron.h"
+#include "machine_link/orbel_linkrequests.h"
 #include "parameters/orbel_errormemoryhandler.h"
 #include "parameters/orbel_parameterhandler.h"
+#include "parameters/parameter_requests.h"
 
 class ORBEL_ConvBuffer;
 
@@ -22,7 +25,9 @@ struct MachineTypeRecord {
 // use, and the feature (sensor) requests. Completion callbacks write it on the client's threads;
 // the host's thread reads it once the converter state has left busy. The flags are atomics, and
 // the converter state (written last by every callback, with release) publishes the rest.
-class ORBEL_Machine {
+// It owns the models and the handlers and hands them what they need from above them: the
+// machine link's requests and itself as their owner.
+class ORBEL_Machine : public IMachineModelOwner, public IParameterOwner {
 public:
     ORBEL_Machine();
     ORBEL_Machine(const ORBEL_Machine&) = delete;
@@ -58,8 +63,11 @@ public:
     uint32_t targetModuleMode(uint32_t read);
     bool setMachineMode(uint8_t legacyCode);
 
-    uint32_t getMainOpHoursCounter() const { return mainOpHoursCounter.load(); }
-    void setMainOpHoursCounter(uint32_t seconds) { mainOpHoursCounter.store(seconds); }
+    uint32_t getMainOpHoursCounter() const override { return mainOpHoursCounter.load(); }
+    void setMainOpHoursCounter(uint32_t seconds) override { mainOpHoursCounter.store(seconds); }
+    void setCurrentParameterRequest(uint32_t address, uint32_t objectId) override {
+        parameterHandler.setCurrentRequest(address, objectId);
+    }
 
     // Feature (sensor) requests.
     uint8_t startSensorReq(uint32_t address, uint8_t length);
@@ -103,7 +111,7 @@ public:
     }
     uint32_t getSerialNumberReqAddr() { return getMachineSpecific()->getSerialNumberReqAddr(); }
     uint32_t getMaterialNumberReqAddr() { return getMachineSpecific()->getMaterialNumberReqAddr(); }
-    int32_t getOpHoursCounterReqAddr() { return getMachineSpecific()->getOpHoursCounterReqAddr(); }
+    int32_t getOpHoursCounterReqAddr() override { return getMachineSpecific()->getOpHoursCounterReqAddr(); }
     uint8_t startOpHoursCounterReq(uint32_t a, uint8_t l) { return getMachineSpecific()->startOpHoursCounterReq(a, l); }
     void fillOpHoursCounterReqBuf(uint32_t a, uint8_t l, ORBEL_ConvBuffer* b, uint32_t p) {
         getMachineSpecific()->fillOpHoursCounterReqBuf(a, l, b, p);
@@ -136,6 +144,9 @@ private:
     std::atomic<bool> materialNumberRead{false};
     uint8_t materialNumber[13] = {};
     std::atomic<uint32_t> mainOpHoursCounter{0};
+
+    // Declared before what it is handed to.
+    ORBEL_LinkRequests linkRequests;
 
     MachineSpecificDummy dummyModel;
     MachineSpecificCrane craneModel;
