@@ -11,6 +11,11 @@
 namespace {
 
 using orbeltest::FakeClient;
+using CommDiag::RESULT_BUS_NOT_ACCESSIBLE;
+using CommDiag::RESULT_CONNECTION_ABORTED;
+using CommDiag::RESULT_FAILED;
+using CommDiag::RESULT_NO_OBJECT;
+using CommDiag::RESULT_TIMEOUT;
 
 class ConnectionSequence : public ::testing::Test {
 protected:
@@ -57,7 +62,7 @@ TEST_F(ConnectionSequence, HostModeIsWrittenWhenTheMachineDiffers) {
 
 TEST_F(ConnectionSequence, MachineWithoutModeObjectSwitchesToTheModuleModeForGood) {
     StartConnection_callback(0);
-    completeElement(22, 0);
+    completeElement(RESULT_NO_OBJECT, 0);
     EXPECT_TRUE(conv->isModuleModeObjectUsed());
     EXPECT_TRUE(conv->isBusy());
     EXPECT_EQ(client.last().op, "ReadModuleMode");
@@ -69,22 +74,22 @@ TEST_F(ConnectionSequence, MachineWithoutModeObjectSwitchesToTheModuleModeForGoo
 
 TEST_F(ConnectionSequence, BootloaderAnswersBothModeReadsWithNoObjectAndEndsIdle) {
     StartConnection_callback(0);
-    completeElement(22, 0);
-    completeElement(22, 0);
+    completeElement(RESULT_NO_OBJECT, 0);
+    completeElement(RESULT_NO_OBJECT, 0);
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
     EXPECT_TRUE(conv->isConnected());
 }
 
 TEST_F(ConnectionSequence, OtherModeReadFailuresEndInError) {
     StartConnection_callback(0);
-    completeElement(19, 0);
+    completeElement(RESULT_TIMEOUT, 0);
     EXPECT_TRUE(conv->isError());
 }
 
 TEST_F(ConnectionSequence, FailedConnectionResetsTheMachineState) {
     conv->setModuleModeObjectUsed();
     conv->setConnected();
-    StartConnection_callback(32);
+    StartConnection_callback(RESULT_CONNECTION_ABORTED);
     EXPECT_FALSE(conv->isConnected());
     EXPECT_FALSE(conv->isModuleModeObjectUsed());
     EXPECT_TRUE(conv->isError());
@@ -121,11 +126,11 @@ TEST_F(ConnectionSequence, IdentificationReadsStoreWhatArrivedAndEndIdle) {
 
 TEST_F(ConnectionSequence, BootloaderIdentificationGivesVersionZeroAndTheBootloaderRecord) {
     ASSERT_EQ(ORBEL_CommDiag::ReadSwVersion(), 0);
-    completeDomain(22);
+    completeDomain(RESULT_NO_OBJECT);
     EXPECT_TRUE(conv->isSwVersionRead());
     EXPECT_EQ(conv->getSwVersion()[0] + conv->getSwVersion()[1] + conv->getSwVersion()[2], 0);
     ASSERT_EQ(ORBEL_CommDiag::ReadMachineType(), 0);
-    completeDomain(22);
+    completeDomain(RESULT_NO_OBJECT);
     EXPECT_EQ(conv->getMachineTypeRecord().type, 4);
     EXPECT_EQ(conv->getMachineNumber(), 0);
     EXPECT_TRUE(conv->isMachineIdentified());
@@ -134,7 +139,7 @@ TEST_F(ConnectionSequence, BootloaderIdentificationGivesVersionZeroAndTheBootloa
 
 TEST_F(ConnectionSequence, AFailedSerialNumberReadStillCountsAsRead) {
     ASSERT_EQ(ORBEL_CommDiag::ReadSNNumber(), 0);
-    completeDomain(19);
+    completeDomain(RESULT_TIMEOUT);
     EXPECT_TRUE(conv->isSerialNumberRead());
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
 }
@@ -146,7 +151,7 @@ TEST_F(ConnectionSequence, ClosedConnectionIsStartedAgain) {
     client.nextResult = 3;
     CloseConnection_callback(0);
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
-    CloseConnection_callback(1);
+    CloseConnection_callback(RESULT_FAILED);
     EXPECT_TRUE(conv->isError());
 }
 
@@ -156,7 +161,7 @@ TEST_F(ConnectionSequence, OutputWritesEndIdleOrInError) {
     client.last().element(0, 1, 1, client.last().data);
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
     ASSERT_EQ(ORBEL_CommDiag::WriteOutput(1, 5), 0);
-    client.last().element(20, 1, 1, client.last().data);
+    client.last().element(RESULT_BUS_NOT_ACCESSIBLE, 1, 1, client.last().data);
     EXPECT_TRUE(conv->isError());
 }
 
