@@ -82,7 +82,8 @@ bool receiveBlockSegment(NodeData* node, const uint8_t* frame, bool mayGrow) {
         }
         // Bytes past a known size are padding and are not kept; so a transfer of exactly the
         // inline size stays inline.
-        uint32_t keep = line.sizeIndicated ? std::min<uint32_t>(kSegmentBytes, line.count - line.offset) : kSegmentBytes;
+        uint32_t keep =
+            line.sizeIndicated ? std::min<uint32_t>(kSegmentBytes, line.count - line.offset) : kSegmentBytes;
         if (!mayGrow && !line.sizeIndicated) {
             const uint32_t room = lineCapacity(line) - std::min(line.offset, lineCapacity(line));
             if (room == 0) {
@@ -105,9 +106,8 @@ bool receiveBlockSegment(NodeData* node, const uint8_t* frame, bool mayGrow) {
     if (!inOrder && !last && line.segmentsSinceAck == 1) return false;
     // Acknowledgements go to the sender: a server answering a block download, a client a block
     // upload; both carry the same byte.
-    const uint8_t ackCommand = line.role == kSdoRoleServer
-                                   ? command::block(ServerCommand::BlockDownload, BlockSub::Ack)
-                                   : command::block(ClientCommand::BlockUpload, BlockSub::Ack);
+    const uint8_t ackCommand = line.role == kSdoRoleServer ? command::block(ServerCommand::BlockDownload, BlockSub::Ack)
+                                                           : command::block(ClientCommand::BlockUpload, BlockSub::Ack);
     uint8_t ack[8]{ackCommand, line.ackSequence, kReceiveBlockSize};
     line.ackSequence = 0;
     line.segmentsSinceAck = 0;

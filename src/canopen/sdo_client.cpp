@@ -260,28 +260,17 @@ void handleClientFrame(NodeData* node, uint8_t channel, const uint8_t* frame) {
     // Answers for a channel with no transfer of ours are late or stray: never answered.
     if (line.role != kSdoRoleClient || line.channel != channel || !inProgress(line.state)) return;
     switch (line.clientWait) {
-        case ClientWait::DownloadInitiateAnswer:
-            return onDownloadInitiateAnswer(node, frame);
-        case ClientWait::DownloadSegmentAnswer:
-            return onDownloadSegmentAnswer(node, frame);
-        case ClientWait::UploadInitiateAnswer:
-            return onUploadInitiateAnswer(node, frame);
-        case ClientWait::UploadSegment:
-            return onUploadSegment(node, frame);
-        case ClientWait::BlockDownloadInitiateAnswer:
-            return onBlockDownloadInitiateAnswer(node, frame);
-        case ClientWait::BlockAck:
-            return onBlockDownloadAck(node, frame);
-        case ClientWait::BlockDownloadEndAnswer:
-            return onBlockDownloadEndAnswer(node, frame);
-        case ClientWait::BlockUploadInitiateAnswer:
-            return onBlockUploadInitiateAnswer(node, frame);
-        case ClientWait::ReceivingBlock:
-            return onBlockUploadSegment(node, frame);
-        case ClientWait::BlockUploadEnd:
-            return onBlockUploadEnd(node, frame);
-        case ClientWait::Nothing:
-            return;
+        case ClientWait::DownloadInitiateAnswer: return onDownloadInitiateAnswer(node, frame);
+        case ClientWait::DownloadSegmentAnswer: return onDownloadSegmentAnswer(node, frame);
+        case ClientWait::UploadInitiateAnswer: return onUploadInitiateAnswer(node, frame);
+        case ClientWait::UploadSegment: return onUploadSegment(node, frame);
+        case ClientWait::BlockDownloadInitiateAnswer: return onBlockDownloadInitiateAnswer(node, frame);
+        case ClientWait::BlockAck: return onBlockDownloadAck(node, frame);
+        case ClientWait::BlockDownloadEndAnswer: return onBlockDownloadEndAnswer(node, frame);
+        case ClientWait::BlockUploadInitiateAnswer: return onBlockUploadInitiateAnswer(node, frame);
+        case ClientWait::ReceivingBlock: return onBlockUploadSegment(node, frame);
+        case ClientWait::BlockUploadEnd: return onBlockUploadEnd(node, frame);
+        case ClientWait::Nothing: return;
     }
 }
 
@@ -325,8 +314,7 @@ namespace {
 bool clientLineOf(NodeData* node, uint8_t nodeId) {
     const uint8_t channel = findClientChannel(node, nodeId);
     const SdoLine& line = node->sdo;
-    return channel < kSdoNoChannel && line.role == kSdoRoleClient && line.channel == channel &&
-           line.state != kSdoFree;
+    return channel < kSdoNoChannel && line.role == kSdoRoleClient && line.channel == channel && line.state != kSdoFree;
 }
 
 }  // namespace

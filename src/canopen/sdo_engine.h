@@ -20,9 +20,7 @@ constexpr uint32_t kHeapGrowth = 0x50000;   // client uploads beyond the inline 
 constexpr uint8_t kServerChannel = 0;
 constexpr uint32_t kTimeoutAlarmId = 0;  // the line; there is one
 
-inline bool inProgress(uint8_t state) {
-    return state >= kSdoDownloadInProgress && state <= kSdoBlockUploadInProgress;
-}
+inline bool inProgress(uint8_t state) { return state >= kSdoDownloadInProgress && state <= kSdoBlockUploadInProgress; }
 
 // A frame of command byte, index, sub-index and four data bytes.
 inline void putHeader(uint8_t* frame, uint8_t command, uint16_t index, uint8_t subIndex) {

@@ -42,23 +42,23 @@ enum class ClientWait : uint8_t {
     DownloadInitiateAnswer,  // expedited or segmented download requested
     DownloadSegmentAnswer,   // a download segment went out
     UploadInitiateAnswer,
-    UploadSegment,           // a segment was requested
+    UploadSegment,  // a segment was requested
     BlockDownloadInitiateAnswer,
     BlockAck,                // sending a block download: a block went out
     BlockDownloadEndAnswer,  // end request sent
     BlockUploadInitiateAnswer,
-    ReceivingBlock,          // block upload: segments arrive
-    BlockUploadEnd,          // block upload: last segment stored, the server's end request next
+    ReceivingBlock,  // block upload: segments arrive
+    BlockUploadEnd,  // block upload: last segment stored, the server's end request next
 };
 
 enum class ServerWait : uint8_t {
-    Request = 0,         // no transfer of ours: an initiate request
+    Request = 0,  // no transfer of ours: an initiate request
     DownloadSegment,
     UploadSegmentRequest,
-    ReceivingBlock,      // block download: segments arrive
-    BlockDownloadEnd,    // block download: last segment stored, the client's end request next
-    BlockUploadStart,    // block upload initiate answered
-    BlockAck,            // block upload: a block went out
+    ReceivingBlock,    // block download: segments arrive
+    BlockDownloadEnd,  // block download: last segment stored, the client's end request next
+    BlockUploadStart,  // block upload initiate answered
+    BlockAck,          // block upload: a block went out
     BlockUploadEndAnswer,
 };
 
@@ -74,9 +74,9 @@ struct SdoTransfer {
     uint32_t abortCode = 0;
     uint16_t index = 0;
     uint8_t subIndex = 0;
-    uint8_t dataType = 0;  // kept for the caller
-    uint32_t count = 0;    // total data bytes, 0 while unknown
-    uint32_t offset = 0;   // bytes transferred so far
+    uint8_t dataType = 0;        // kept for the caller
+    uint32_t count = 0;          // total data bytes, 0 while unknown
+    uint32_t offset = 0;         // bytes transferred so far
     bool sizeIndicated = false;  // the count was given by the peer or the caller, 0 included
     bool expedited = false;      // a client download sent whole in its initiate request
     SdoCallback callback = nullptr;

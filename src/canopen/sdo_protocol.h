@@ -58,8 +58,12 @@ constexpr uint8_t segmentUnused(uint8_t command) { return (command >> 1) & 0x07;
 constexpr bool lastSegment(uint8_t command) { return command & 0x01; }
 // Block frames.
 constexpr BlockSub blockSub(uint8_t command) { return static_cast<BlockSub>(command & 0x03); }
-constexpr bool isBlock(uint8_t command, ClientCommand c, BlockSub sub) { return is(command, c) && blockSub(command) == sub; }
-constexpr bool isBlock(uint8_t command, ServerCommand c, BlockSub sub) { return is(command, c) && blockSub(command) == sub; }
+constexpr bool isBlock(uint8_t command, ClientCommand c, BlockSub sub) {
+    return is(command, c) && blockSub(command) == sub;
+}
+constexpr bool isBlock(uint8_t command, ServerCommand c, BlockSub sub) {
+    return is(command, c) && blockSub(command) == sub;
+}
 // An initiate of the frames with a one-bit sub-command (bit 1 is "size indicated" there).
 constexpr bool isBlockInitiate(uint8_t command, ClientCommand c) { return is(command, c) && !(command & 0x01); }
 constexpr bool isBlockInitiate(uint8_t command, ServerCommand c) { return is(command, c) && !(command & 0x01); }
@@ -86,8 +90,12 @@ constexpr uint8_t block(ServerCommand c, BlockSub sub, unsigned bits = 0) {
 }
 
 // Expedited: the unused bytes of the four, size indicated.
-constexpr uint8_t expeditedDownload(uint8_t unused) { return make(ClientCommand::InitiateDownload, unused << 2 | 0x03); }
-constexpr uint8_t expeditedUploadAnswer(uint8_t unused) { return make(ServerCommand::InitiateUpload, unused << 2 | 0x03); }
+constexpr uint8_t expeditedDownload(uint8_t unused) {
+    return make(ClientCommand::InitiateDownload, unused << 2 | 0x03);
+}
+constexpr uint8_t expeditedUploadAnswer(uint8_t unused) {
+    return make(ServerCommand::InitiateUpload, unused << 2 | 0x03);
+}
 // Segmented with the size in the data bytes.
 constexpr uint8_t segmentedDownload() { return make(ClientCommand::InitiateDownload, 0x01); }
 constexpr uint8_t segmentedUploadAnswer() { return make(ServerCommand::InitiateUpload, 0x01); }
@@ -97,7 +105,9 @@ constexpr uint8_t downloadSegment(bool toggle, uint8_t unused, bool last) {
 constexpr uint8_t uploadSegment(bool toggle, uint8_t unused, bool last) {
     return make(ServerCommand::UploadSegment, unsigned{toggle} << 4 | unused << 1 | unsigned{last});
 }
-constexpr uint8_t uploadSegmentRequest(bool toggle) { return make(ClientCommand::UploadSegment, unsigned{toggle} << 4); }
+constexpr uint8_t uploadSegmentRequest(bool toggle) {
+    return make(ClientCommand::UploadSegment, unsigned{toggle} << 4);
+}
 constexpr uint8_t downloadSegmentAnswer(bool toggle) {
     return make(ServerCommand::DownloadSegment, unsigned{toggle} << 4);
 }

@@ -182,10 +182,8 @@ void onRequest(NodeData* node, const uint8_t* frame) {
     }
     if (serverRuns(line)) armTimeout(node);
     switch (static_cast<ClientCommand>(specifier(request))) {
-        case ClientCommand::InitiateDownload:
-            return onInitiateDownload(node, frame);
-        case ClientCommand::InitiateUpload:
-            return onInitiateUpload(node, frame);
+        case ClientCommand::InitiateDownload: return onInitiateDownload(node, frame);
+        case ClientCommand::InitiateUpload: return onInitiateUpload(node, frame);
         case ClientCommand::BlockDownload:
             // An end request with no block received is out of turn.
             if (isBlockInitiate(request, ClientCommand::BlockDownload)) return onInitiateBlockDownload(node, frame);
@@ -193,8 +191,7 @@ void onRequest(NodeData* node, const uint8_t* frame) {
         case ClientCommand::BlockUpload:
             if (blockSub(request) == BlockSub::Initiate) return onInitiateBlockUpload(node, frame);
             break;
-        default:
-            break;
+        default: break;
     }
     refuseOutOfTurn(node);
 }
@@ -284,22 +281,14 @@ void onBlockUploadEndAnswer(NodeData* node, const uint8_t* frame) {
 void handleServerFrame(NodeData* node, const uint8_t* frame) {
     // The wait is Request whenever no server transfer runs, a client transfer's included.
     switch (node->sdo.serverWait) {
-        case ServerWait::Request:
-            return onRequest(node, frame);
-        case ServerWait::DownloadSegment:
-            return onDownloadSegment(node, frame);
-        case ServerWait::UploadSegmentRequest:
-            return onUploadSegmentRequest(node, frame);
-        case ServerWait::ReceivingBlock:
-            return onBlockDownloadSegment(node, frame);
-        case ServerWait::BlockDownloadEnd:
-            return onBlockDownloadEnd(node, frame);
-        case ServerWait::BlockUploadStart:
-            return onBlockUploadStart(node, frame);
-        case ServerWait::BlockAck:
-            return onBlockUploadAck(node, frame);
-        case ServerWait::BlockUploadEndAnswer:
-            return onBlockUploadEndAnswer(node, frame);
+        case ServerWait::Request: return onRequest(node, frame);
+        case ServerWait::DownloadSegment: return onDownloadSegment(node, frame);
+        case ServerWait::UploadSegmentRequest: return onUploadSegmentRequest(node, frame);
+        case ServerWait::ReceivingBlock: return onBlockDownloadSegment(node, frame);
+        case ServerWait::BlockDownloadEnd: return onBlockDownloadEnd(node, frame);
+        case ServerWait::BlockUploadStart: return onBlockUploadStart(node, frame);
+        case ServerWait::BlockAck: return onBlockUploadAck(node, frame);
+        case ServerWait::BlockUploadEndAnswer: return onBlockUploadEndAnswer(node, frame);
     }
 }
 
