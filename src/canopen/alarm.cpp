@@ -58,7 +58,7 @@ AlarmService& service() {
     return *instance;
 }
 
-uint32_t tickNow() { return platform::clock().now(); }
+uint32_t tickNow() { return platform::clockNow(); }
 
 void trace(const char* format, int code) {
     std::printf(format, code);

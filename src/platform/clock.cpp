@@ -2,8 +2,6 @@
 
 #include "platform/event.h"
 
-#include <atomic>
-
 namespace platform {
 
 namespace {
@@ -15,15 +13,16 @@ public:
 };
 
 RealClock g_realClock;
-std::atomic<Clock*> g_clock{nullptr};
 
 }  // namespace
 
+std::atomic<Clock*> detail::installedClock{nullptr};
+
 Clock& clock() {
-    Clock* installed = g_clock.load(std::memory_order_acquire);
+    Clock* installed = detail::installedClock.load(std::memory_order_acquire);
     return installed ? *installed : g_realClock;
 }
 
-void installClock(Clock* replacement) { g_clock.store(replacement, std::memory_order_release); }
+void installClock(Clock* replacement) { detail::installedClock.store(replacement, std::memory_order_release); }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 namespace platform {
@@ -25,5 +26,16 @@ Clock& clock();
 // Replaces the clock for the whole process; null restores the real one. Install before the
 // threads that read it start, remove after they end.
 void installClock(Clock* replacement);
+
+namespace detail {
+extern std::atomic<Clock*> installedClock;
+}
+
+// clock().now(), without the calls when no clock is installed: the stack reads the time for
+// every frame that restarts a time-out.
+inline uint32_t clockNow() {
+    Clock* installed = detail::installedClock.load(std::memory_order_acquire);
+    return installed ? installed->now() : tickCountMs();
+}
 
 }  // namespace platform
