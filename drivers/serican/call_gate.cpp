@@ -16,10 +16,12 @@ void CallGate::leave() {
     if (--inside_ == 0) changed_.notify_all();
 }
 
-void CallGate::close() {
+bool CallGate::close() {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return false;
     closed_ = true;
     changed_.notify_all();
+    return true;
 }
 
 bool CallGate::closed() const {

@@ -25,8 +25,9 @@ public:
         bool admitted_;
     };
 
-    // Refuses new calls from now on and wakes calls that sleep in sleepUnlessClosed().
-    void close();
+    // Refuses new calls from now on and wakes calls that sleep in sleepUnlessClosed(). True for
+    // the call that closed the gate, false when it was closed already.
+    bool close();
     bool closed() const;
     // True once no call is inside; false if calls were still inside after timeoutMs.
     bool waitUntilIdle(uint32_t timeoutMs);

@@ -73,11 +73,13 @@ uint8_t Driver::receive(CanMessage& message) {
     // A read may end inside a frame; its rest is awaited, but only for a bounded time, so that
     // noise which merely looks like the start of a frame cannot hold the caller.
     bool awaitingRest = false;
+    bool readSome = false;
     uint32_t awaitingSince = 0;
     std::array<uint8_t, kReadChunk> chunk;
     for (;;) {
         const FrameDecoder::Result decoded = decoder_.next(message);
         if (decoded == FrameDecoder::Result::Message) return 0;
+        if (decoded == FrameDecoder::Result::Empty && readSome) return 1;  // the bytes held no frame
 
         uint32_t timeoutMs = platform::SerialPort::kInfinite;
         if (decoded == FrameDecoder::Result::Incomplete) {
@@ -98,6 +100,7 @@ uint8_t Driver::receive(CanMessage& message) {
         switch (got.status) {
         case platform::SerialPort::ReadStatus::Data:
             decoder_.append(chunk.data(), got.count);
+            readSome = true;
             break;
         case platform::SerialPort::ReadStatus::Timeout:
             // The rest never came: the bytes held are a fragment, not the start of the next frame.
@@ -114,7 +117,7 @@ uint8_t Driver::receive(CanMessage& message) {
 }
 
 bool Driver::close() {
-    gate_.close();
+    if (!gate_.close()) return false;
     port_.interrupt();
     {
         // Taking the send lock keeps the close frame from landing inside a send in progress.
@@ -124,8 +127,10 @@ bool Driver::close() {
             port_.write(frame.data(), frame.size(), kSendTimeoutMs);
         }
     }
-    if (!gate_.waitUntilIdle(kCloseWaitMs)) return false;
-    port_.close();
+    if (gate_.waitUntilIdle(kCloseWaitMs)) {
+        port_.close();
+        decoder_.release();  // the receiving thread has left and cannot come back
+    }
     return true;
 }
 

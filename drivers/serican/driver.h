@@ -19,8 +19,8 @@ public:
     uint8_t send(const CanMessage& message);
     uint8_t receive(CanMessage& message);
     // Sends the close frame and closes the port, after waking a waiting receive and letting the
-    // calls in progress leave. False when a call did not leave in time: the object must then
-    // stay allocated.
+    // calls in progress leave (a call that does not leave in time keeps the port open; the object
+    // stays allocated anyway). False when the adapter had been closed before: nothing is done.
     bool close();
 
 private:

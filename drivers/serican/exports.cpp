@@ -54,11 +54,11 @@ ORBEL_DLL_EXPORT void* ORBEL_STDCALL canOpen_driver(s_BOARD* board) {
 ORBEL_DLL_EXPORT int32_t ORBEL_STDCALL canClose_driver(void* handle) {
     if (handle == nullptr) return 1;
     auto* driver = static_cast<Driver*>(handle);
-    driver->close();
     // The caller's receive thread may have checked that the port is open and be just about to
     // call in with this handle. A closed driver answers such a late call with 1, so the object
-    // is retired rather than freed, and goes when the library is unloaded.
-    retire(driver);
+    // is retired rather than freed, and goes when the library is unloaded. A handle closed again
+    // is such a late call too: it must not be retired twice.
+    if (driver->close()) retire(driver);
     return 1;
 }
 

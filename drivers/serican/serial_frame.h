@@ -17,13 +17,16 @@ constexpr uint8_t kSendCommand = 0x10;     // host to adapter: put this message 
 constexpr uint8_t kCloseCommand = 0x20;    // host to adapter: the host lets go of the adapter
 constexpr uint8_t kReceiveCommand = 0x12;  // adapter to host: a message from the bus
 constexpr std::size_t kCommandOffset = 2;
+constexpr uint8_t kStartByte = 0xAA;
+constexpr uint8_t kSecondByte = 0x0F;
+constexpr uint16_t kMaxIdentifier = 0x7FF;  // 11-bit CAN identifiers
+constexpr uint8_t kMaxDataLength = 8;
 
 SerialFrame encodeSendFrame(const CanMessage& message);
 SerialFrame encodeCloseFrame();
 
-// Reads a receive frame (16 bytes, command already checked) into message. Only the command byte
-// identifies a receive frame; start bytes and checksum are taken as they come, so that every
-// adapter that speaks this protocol is understood.
+// Reads a receive frame (16 bytes, command already checked) into message. The checksum is taken
+// as it comes, so that every adapter that speaks this protocol is understood.
 void decodeReceiveFrame(const uint8_t* frame, CanMessage& message);
 
 }  // namespace serican

@@ -18,23 +18,29 @@ struct Frame {
     uint8_t data[8];
 };
 
-// The whole stream at once: a receive frame is 16 bytes whose third byte is 0x12; any other byte
-// is skipped.
+// The whole stream at once: in step (at the start and right after a frame) a receive frame is 16
+// bytes whose third byte is 0x12; after a skipped byte it must also start AA 0F and hold an
+// identifier up to 0x7FF, rtr 0 or 1 and a length up to 8. Any other byte is skipped.
 std::vector<Frame> framesIn(const std::vector<uint8_t>& s) {
     std::vector<Frame> found;
     std::size_t i = 0;
+    bool inStep = true;
     while (s.size() - i >= 16) {
-        if (s[i + 2] != 0x12) {
+        const uint8_t* b = &s[i];
+        const bool plausible = b[0] == 0xAA && b[1] == 0x0F && b[3] <= 0x07 && b[5] <= 1 && b[6] <= 8;
+        if (b[2] != 0x12 || (!inStep && !plausible)) {
             ++i;
+            inStep = false;
             continue;
         }
         Frame f{};
-        f.cobId = static_cast<uint16_t>(s[i + 3] << 8 | s[i + 4]);
-        f.rtr = s[i + 5];
-        f.len = s[i + 6] > 8 ? 8 : s[i + 6];
-        std::memcpy(f.data, &s[i + 7], f.len);
+        f.cobId = static_cast<uint16_t>(b[3] << 8 | b[4]);
+        f.rtr = b[5];
+        f.len = b[6] > 8 ? 8 : b[6];
+        std::memcpy(f.data, b + 7, f.len);
         found.push_back(f);
         i += 16;
+        inStep = true;
     }
     return found;
 }

@@ -52,7 +52,11 @@ bool MachineSpecificHeron::dataBlockConv(uint32_t address, const uint8_t* source
     // The last two bytes of a charger parameter block are dropped. A block shorter than two
     // bytes, or one that would not fit the destination, is refused rather than under- or
     // overrun.
-    if (*length < 2 || *length - 2 > capacity) return false;
+    if (*length < 2 || *length - 2 > capacity) {
+        ORBEL_Trace("%s(): unable to convert %u bytes for address 0x%04x into %u\n", "MachineSpecificHeron::dataBlockConv",
+                    static_cast<unsigned>(*length), address, static_cast<unsigned>(capacity));
+        return false;
+    }
     std::memcpy(destination, source, *length - 2);
     *length -= 2;
     return true;

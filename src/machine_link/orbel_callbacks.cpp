@@ -6,9 +6,9 @@
 #include "common/orbel_trace.h"
 #include "machine/value_type.h"
 #include "machine_link/orbel_commdiag.h"
+#include "machine_link/orbel_reconnect.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_conv/orbel_machine.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -67,6 +67,21 @@ void StartConnection_callback(int result) {
     }
 }
 
+namespace {
+
+// The second half of the close: on the reconnect thread, once the machine had its time.
+void connectAfterClose() {
+    const char* const name = "CloseConnection_callback";
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (startFollowUp(conv, ORBEL_CommDiag::StartConnection) == 0) {
+        ORBEL_Trace("%s(): start connection requested\n", name);
+    } else {
+        conv->setIdle();
+    }
+}
+
+}  // namespace
+
 void CloseConnection_callback(int result) {
     const char* const name = __func__;
     traceResult(name, result);
@@ -78,13 +93,11 @@ void CloseConnection_callback(int result) {
     }
     ORBEL_Trace("%s(): Connection to machine closed successfully.\n", name);
     ORBEL_Trace("%s(): Trying to start again.\n", name);
-    // The machine restarts after a download; give it time before connecting again.
-    platform::sleepMs(reconnectDelayMs.load());
-    if (startFollowUp(conv, ORBEL_CommDiag::StartConnection) == 0) {
-        ORBEL_Trace("%s(): start connection requested\n", name);
-    } else {
-        conv->setIdle();
-    }
+    // The machine restarts after a download; it gets its time before the connection starts
+    // again, counted on the link's reconnect thread and not on the caller's, which may be a
+    // stack thread holding the stack lock. The converter stays busy meanwhile.
+    conv->setBusy();
+    ORBEL_ScheduleReconnect(reconnectDelayMs.load(), connectAfterClose);
 }
 
 void ReadMachineMode_callback(int result, int, unsigned char, void* value) {

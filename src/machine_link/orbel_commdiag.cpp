@@ -11,6 +11,7 @@
 #include "common/orbel_trace.h"
 #include "machine/value_type.h"
 #include "machine_link/orbel_callbacks.h"
+#include "machine_link/orbel_reconnect.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_conv/orbel_machine.h"
 #include "platform/module_path.h"
@@ -47,7 +48,9 @@ struct TransferArea {
 TransferArea transfer;
 
 std::atomic<ORBEL_CommDiag*> instancePointer{nullptr};
-CommDiag::IClient* testClient = nullptr;
+std::atomic<CommDiag::IClient*> testClient{nullptr};
+// Creation and destruction of the client (host threads only).
+std::mutex lifecycleMutex;
 
 struct Statics {
     CommDiag::CommDiagFactory factory;
@@ -59,11 +62,7 @@ Statics& statics() {
     return s;
 }
 
-CommDiag::IClient* activeClient() {
-    if (testClient != nullptr) return testClient;
-    ORBEL_CommDiag* link = ORBEL_CommDiag::instance();
-    return link != nullptr ? link->getClient() : nullptr;
-}
+CommDiag::IClient* activeClient() { return ORBEL_CommDiag::currentClient(); }
 
 bool validType(int32_t valueType, int32_t highest) { return valueType >= VALUE_TYPE_U8 && valueType <= highest; }
 
@@ -120,23 +119,26 @@ std::string ORBEL_CommDiag::driverPath() {
 
 ORBEL_CommDiag* ORBEL_CommDiag::instance() {
     const char* const name = "ORBEL_CommDiag::instance";
-    if (testClient != nullptr) {
+    if (CommDiag::IClient* test = testClient.load()) {
         static ORBEL_CommDiag testLink;
-        testLink.client = testClient;
+        testLink.client.store(test);
         return &testLink;
     }
+    if (ORBEL_CommDiag* existing = instancePointer.load()) return existing;
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
+    if (ORBEL_CommDiag* existing = instancePointer.load()) return existing;
     Statics& s = statics();
     char busName[10];
     std::snprintf(busName, sizeof busName, "%d", static_cast<int>(ORBEL_GetComPortNumber()));
-    if (ORBEL_CommDiag* existing = instancePointer.load()) return existing;
 
     static ORBEL_CommDiag link;
-    instancePointer.store(&link);
     link.factory = &s.factory;
-    link.client = s.factory.CreateSMClient(std::string(busName), std::string(kBaudRate), s.driverPath, kLocalNodeId,
-                                           kMachineNodeId);
-    if (link.client != nullptr && link.client->Init()) {
-        const CommDiag::Version version = link.client->GetVersion();
+    CommDiag::IClient* created = s.factory.CreateSMClient(std::string(busName), std::string(kBaudRate), s.driverPath,
+                                                          kLocalNodeId, kMachineNodeId);
+    link.client.store(created, std::memory_order_release);
+    instancePointer.store(&link);
+    if (created != nullptr && created->Init()) {
+        const CommDiag::Version version = created->GetVersion();
         ORBEL_Trace("%s(): CommDiag revision %d.%02d.%d loaded\n", name, version.major, version.minorPatch >> 8,
                     version.minorPatch & 0xFF);
     } else {
@@ -146,17 +148,27 @@ ORBEL_CommDiag* ORBEL_CommDiag::instance() {
 }
 
 void ORBEL_CommDiag::DestroyInstance() {
-    if (testClient != nullptr) return;  // a test's client belongs to the test
+    // A reconnection still waiting would use the client that goes now.
+    ORBEL_CancelReconnect();
+    if (testClient.load() != nullptr) return;  // a test's client belongs to the test
+    std::lock_guard<std::mutex> lock(lifecycleMutex);
     // Without an instance there is no client to destroy; creating one here would only open the
     // port to close it again.
     ORBEL_CommDiag* link = instancePointer.load();
     if (link == nullptr) return;
+    // Stack threads see no client from here on, so their follow-up requests are refused.
+    link->client.store(nullptr, std::memory_order_release);
     link->factory->DestroyClient();
-    link->client = nullptr;
     instancePointer.store(nullptr);
 }
 
-void ORBEL_CommDiag::setClientForTesting(CommDiag::IClient* client) { testClient = client; }
+CommDiag::IClient* ORBEL_CommDiag::currentClient() {
+    if (CommDiag::IClient* test = testClient.load()) return test;
+    ORBEL_CommDiag* link = instancePointer.load();
+    return link != nullptr ? link->getClient() : nullptr;
+}
+
+void ORBEL_CommDiag::setClientForTesting(CommDiag::IClient* client) { testClient.store(client); }
 
 int32_t ORBEL_CommDiag::StartConnection() {
     CommDiag::IClient* c = activeClient();
@@ -216,17 +228,19 @@ int32_t ORBEL_CommDiag::ReadMachineMode() {
     return c->ReadMachineMode(&transfer.machineMode, ReadMachineMode_callback);
 }
 
+// The callback is handed the pointer given here: it must outlive the request.
 int32_t ORBEL_CommDiag::WriteMachineMode(uint32_t smValue) {
     CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
-    // The client copies the value when the request starts.
-    return c->WriteMachineMode(&smValue, WriteMachineMode_callback);
+    transfer.machineMode = smValue;
+    return c->WriteMachineMode(&transfer.machineMode, WriteMachineMode_callback);
 }
 
 int32_t ORBEL_CommDiag::WriteModuleMode(uint32_t moduleModeValue) {
     CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
-    return c->WriteModuleMode(&moduleModeValue, WriteMachineMode_callback);
+    transfer.moduleMode = moduleModeValue;
+    return c->WriteModuleMode(&transfer.moduleMode, WriteMachineMode_callback);
 }
 
 int32_t ORBEL_CommDiag::ReadInput(int32_t valueType, uint8_t subIndex) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -15,10 +16,14 @@ class CommDiagFactory;
 // client's start result (0: the callback will come; anything else: it will not).
 class ORBEL_CommDiag {
 public:
-    // The process's instance; the first call creates and initialises the client.
+    // The process's instance; the first call creates and initialises the client, bound to the
+    // port of the last ORBEL_DllInit. Only the host's byte stream calls it: a request never
+    // creates a client, so none comes to life on a stack thread after DestroyInstance.
     static ORBEL_CommDiag* instance();
-    // Destroys the client; the next use creates a fresh one.
+    // Ends a pending reconnection and destroys the client; the next instance() creates a fresh one.
     static void DestroyInstance();
+    // The client the requests use: the test's, else the instance's, else null (refused).
+    static CommDiag::IClient* currentClient();
 
     static int32_t StartConnection();
     static int32_t CloseConnection();
@@ -47,7 +52,7 @@ public:
     // ORBEL_CAN_DRIVER or the driver beside the converter library.
     static std::string driverPath();
 
-    CommDiag::IClient* getClient() const { return client; }
+    CommDiag::IClient* getClient() const { return client.load(std::memory_order_acquire); }
 
     // What the transfer area holds now, for callbacks that report a failed read with it.
     static const uint8_t* transferSwVersion();
@@ -60,6 +65,7 @@ public:
 private:
     ORBEL_CommDiag() = default;
 
-    CommDiag::IClient* client = nullptr;
+    // Written by the host's thread, read by stack threads starting follow-up requests.
+    std::atomic<CommDiag::IClient*> client{nullptr};
     CommDiag::CommDiagFactory* factory = nullptr;
 };

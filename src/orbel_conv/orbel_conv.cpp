@@ -4,7 +4,6 @@
 #include <mutex>
 
 #include "common/orbel_trace.h"
-#include "machine_link/orbel_commdiag.h"
 
 namespace {
 constexpr uint32_t kBufferCapacity = 512;
@@ -23,7 +22,6 @@ ORBEL_Conv* ORBEL_Conv::getInstance() {
         converter.outBuffer.reset(new ORBEL_ConvBuffer(kBufferCapacity));
         converter.state.store(kIdle, std::memory_order_release);
         createdInstance.store(&converter);
-        ORBEL_CommDiag::instance();
     });
     return &converter;
 }

@@ -14,7 +14,7 @@ public:
     enum State : int32_t { kIdle = 0, kBusy = 1, kError = 2 };
 
     static ORBEL_Conv* getInstance();
-    // The converter if it has been created, else null (creating it would create the client).
+    // The converter if it has been created, else null (a de-init has nothing to reset in it).
     static ORBEL_Conv* getInstanceIfCreated();
 
     ORBEL_ConvBuffer* getInBuffer() { return inBuffer.get(); }

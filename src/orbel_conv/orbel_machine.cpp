@@ -72,7 +72,12 @@ void ORBEL_Machine::setMachineType(const MachineTypeRecord& record) {
     const char* const name = "ORBEL_Machine::setMachineType";
     machineNumber = record.number;
     machineVariant = record.variant;
-    if (record.type == machineType) return;
+    machineTypeRead.store(true, std::memory_order_release);
+    if (record.type == machineType) {
+        // The model stays; a failed connection start in between cleared only the flag.
+        machineIdentified.store(modelRecognised, std::memory_order_release);
+        return;
+    }
     machineType = record.type;
 
     IMachineSpecific* model = &dummyModel;
@@ -92,6 +97,7 @@ void ORBEL_Machine::setMachineType(const MachineTypeRecord& record) {
         break;
     }
     machineSpecific.store(model, std::memory_order_release);
+    modelRecognised = identified;
     machineIdentified.store(identified, std::memory_order_release);
 }
 
@@ -101,6 +107,7 @@ void ORBEL_Machine::resetMachineState() {
     connected.store(false, std::memory_order_release);
     swVersionRead.store(false);
     machineIdentified.store(false);
+    machineTypeRead.store(false);
     parameterHandler.ClearParameterList();
     errorMemoryHandler.reset();
 }
@@ -112,8 +119,14 @@ void ORBEL_Machine::forgetConnection() {
 }
 
 void ORBEL_Machine::storeSwVersion(const uint8_t* bytes) {
-    std::memcpy(swVersion, bytes, sizeof swVersion);
+    swVersion.store(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                    static_cast<uint32_t>(bytes[2]) << 16);
     swVersionRead.store(true, std::memory_order_release);
+}
+
+ORBEL_Machine::SwVersion ORBEL_Machine::getSwVersion() const {
+    const uint32_t packed = swVersion.load();
+    return {static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8), static_cast<uint8_t>(packed >> 16)};
 }
 
 void ORBEL_Machine::storeSerialNumber(const uint8_t* bytes) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -38,14 +39,18 @@ public:
     MachineTypeRecord getMachineTypeRecord() const { return {machineType, machineNumber, machineVariant}; }
     int32_t getMachineNumber() const { return machineNumber; }
     bool isMachineIdentified() const { return machineIdentified.load(std::memory_order_acquire); }
+    // A type record has been read since the last failed connection start, recognised or not.
+    bool isMachineTypeRead() const { return machineTypeRead.load(std::memory_order_acquire); }
     void setConnected() { connected.store(true, std::memory_order_release); }
     bool isConnected() const { return connected.load(std::memory_order_acquire); }
     void resetMachineState();
     // Forgets the connection of a client that no longer exists (the library was de-initialised).
     void forgetConnection();
 
+    // Patch, minor, major. Written by a stack thread while the host may read it: stored whole.
+    using SwVersion = std::array<uint8_t, 3>;
     void storeSwVersion(const uint8_t* bytes);
-    const uint8_t* getSwVersion() const { return swVersion; }
+    SwVersion getSwVersion() const;
     bool isSwVersionRead() const { return swVersionRead.load(std::memory_order_acquire); }
     void storeSerialNumber(const uint8_t* bytes);
     bool isSerialNumberRead() const { return serialNumberRead.load(std::memory_order_acquire); }
@@ -134,8 +139,10 @@ private:
     std::atomic<bool> modeRequestedByHost{false};
     std::atomic<bool> connected{false};
     std::atomic<bool> swVersionRead{false};
-    uint8_t swVersion[3] = {0, 0, 0};  // patch, minor, major
+    std::atomic<uint32_t> swVersion{0};  // patch, minor, major from the low byte up
     std::atomic<bool> machineIdentified{false};
+    std::atomic<bool> machineTypeRead{false};
+    bool modelRecognised = false;  // what machineIdentified says while the type stays the same
     int32_t machineType = 0;
     int32_t machineNumber = 0;
     int32_t machineVariant = 0;

@@ -55,7 +55,11 @@ int32_t ORBEL_STDCALL ORBEL_DllDeInit() {
     if (!initialised.compare_exchange_strong(expected, 0)) return leave(name, ORBEL_NOT_INITIALISED);
     ORBEL_CommDiag::DestroyInstance();
     // The connection belonged to the destroyed client: the next 0xE6 must connect the new one.
-    if (ORBEL_Conv* converter = ORBEL_Conv::getInstanceIfCreated()) converter->forgetConnection();
+    // A request under way went with the client, which reports nothing more: leave busy.
+    if (ORBEL_Conv* converter = ORBEL_Conv::getInstanceIfCreated()) {
+        converter->forgetConnection();
+        if (converter->isBusy()) converter->setIdle();
+    }
     return leave(name, ORBEL_OK);
 }
 
@@ -65,6 +69,9 @@ int32_t ORBEL_STDCALL ORBEL_ConvWriteData(uint32_t length, uint8_t* data) {
     if (!initialised.load()) return leave(name, ORBEL_NOT_INITIALISED);
     if (data == nullptr && length > 0) return leave(name, ORBEL_FAILURE);
 
+    // The byte stream is the one path that creates the client, so that it is bound to the port
+    // of this session's ORBEL_DllInit (other exports may come before the init).
+    ORBEL_CommDiag::instance();
     ORBEL_Conv* converter = ORBEL_Conv::getInstance();
     converter->getInBuffer()->writeBytes(length, data);
     for (uint32_t i = 0; i < length; ++i) ORBEL_Trace("%s(): 0x%02x\n", name, data[i]);
@@ -136,7 +143,7 @@ int32_t ORBEL_STDCALL ORBEL_ConvGetSWRevision(uint32_t bufferLength, uint8_t* bu
         ORBEL_Trace("%s(): unable to store software revision - buffer length invalid!\n", name);
         return ORBEL_FAILURE;
     }
-    const uint8_t* version = converter->getSwVersion();  // patch, minor, major
+    const ORBEL_Machine::SwVersion version = converter->getSwVersion();  // patch, minor, major
     buffer[0] = version[2];
     buffer[1] = version[1];
     buffer[2] = version[0];

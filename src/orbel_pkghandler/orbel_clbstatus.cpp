@@ -201,7 +201,7 @@ int32_t ORBEL_ClbSinglesteuerungsMode(const uint8_t*, int32_t, ORBEL_ConvBuffer*
         startRequest(conv, out, name, "ReadSwVersion", ORBEL_CommDiag::ReadSwVersion);
         return 0;
     }
-    if (!conv->isMachineIdentified()) {
+    if (!conv->isMachineTypeRead()) {
         startRequest(conv, out, name, "ReadMachineType", ORBEL_CommDiag::ReadMachineType, false);
         return 0;
     }
@@ -219,7 +219,7 @@ int32_t ORBEL_ClbSinglesteuerungsModeAnswer(const uint8_t*, int32_t, ORBEL_ConvB
         setState(out, PROTO_STATE_FAILED);
         return 0;
     }
-    const uint8_t* version = conv->getSwVersion();  // patch, minor, major
+    const ORBEL_Machine::SwVersion version = conv->getSwVersion();  // patch, minor, major
     const uint8_t minor = version[1] > 5 ? 0x0F : (version[1] & 0x0F);
     setByte(out, 8, static_cast<uint8_t>((version[2] << 4) | minor));
 

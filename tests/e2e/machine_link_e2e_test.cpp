@@ -163,4 +163,59 @@ TEST_F(MachineLink, AMachineFallingSilentAfterConnectingDoesNotWedgeTheConverter
     EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u);
 }
 
+// A de-init while a version read waits for the machine's answer: the new session is served.
+TEST_F(MachineLink, DeInitWithAReadInFlightLeavesTheNextSessionServed) {
+    startMachine("crane", {"--delay-answers-ms", "700"});
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    ASSERT_EQ(exchange({0xAA, 0x03, 0xFA, 0x00, 0x00}).answer[3], 2) << "version read in flight";
+    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+    char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    EXPECT_EQ(poll(0xE6, 30000)[3], 1) << "the converter left busy with the client that went";
+    EXPECT_EQ(poll(0xFA, 30000)[3], 1);
+}
+
+// The machine is off for a connection start after an identification, then comes back: the
+// identification runs again and ends.
+TEST_F(MachineLink, IdentificationEndsAfterAConnectionStartFailedWhileTheMachineWasOff) {
+    const uint32_t simStart = platform::tickCountMs();
+    startMachine("crane", {"--silent-after-ms", "6000", "--silent-for-ms", "12000"});
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    ASSERT_EQ(poll(0xFA)[3], 1);
+    ASSERT_LT(platform::tickCountMs() - simStart, 5500u) << "identified before the machine went off";
+    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+    char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    while (platform::tickCountMs() - simStart < 6500) platform::sleepMs(50);
+    ASSERT_EQ(exchange({0xAA, 0x03, 0xE6, 0x00, 0x00}).answer[3], 2);
+    ASSERT_EQ(poll(0x0F, 20000)[3], 3) << "the connection start fails while the machine is off";
+    // Back on: the host's next 0xE6 connects, and 0xFA identifies again.
+    const uint32_t start = platform::tickCountMs();
+    uint8_t connected = 0;
+    while (connected != 1 && platform::tickCountMs() - start < 40000) {
+        connected = poll(0xE6, 20000)[3];
+        if (connected != 1) platform::sleepMs(200);
+    }
+    ASSERT_EQ(connected, 1);
+    EXPECT_EQ(poll(0xFA, 10000)[3], 1);
+    const auto id = exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer;
+    ASSERT_EQ(id.size(), 26u);
+    EXPECT_EQ(id[7], 0x0C);
+}
+
+// Exports called before the first init do not bind the client to a port: the init's port counts.
+TEST_F(MachineLink, ExportsBeforeInitLeaveThePortToTheInit) {
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet"}, error)) << error;
+    setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
+    setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
+    EXPECT_EQ(ORBEL_ConvClearParameterList(), ORBEL_OK);
+    uint8_t revision[3];
+    EXPECT_EQ(ORBEL_ConvGetSWRevision(3, revision), ORBEL_FAILURE) << "nothing connected yet";
+    char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    EXPECT_EQ(poll(0xE6)[3], 1);
+    EXPECT_EQ(poll(0xFA)[3], 1);
+}
+
 }  // namespace

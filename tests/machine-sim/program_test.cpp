@@ -328,6 +328,10 @@ std::chrono::duration<double> timedBlockDownload(Host& host, std::size_t size, s
     return std::chrono::steady_clock::now() - t0;
 }
 
+// Upper bound of the real time a paced transfer may take, as a multiple of its line time: a
+// loaded machine stretches it by half and more, pacing per byte instead of per frame by 16.
+constexpr double kPacingSlack = 3.0;
+
 TEST(Program, LineTimingAt38400TakesTheLineTime) {
     TempDir dir;
     Twin twin({"--models-dir", MODELS_DIR, "--line-timing", "--erase-ms", "0", "--out-dir", dir.path.string(), "-q"},
@@ -337,7 +341,9 @@ TEST(Program, LineTimingAt38400TakesTheLineTime) {
     const auto took = timedBlockDownload(host, 2048, frames);
     const double line = frames * 16 * 10 / 38400.0;
     EXPECT_GE(took.count(), line);
-    EXPECT_LE(took.count(), line * 1.25 + 0.2);
+    // The exact pacing is pinned on the fake clock (Adapter tests); here a busy machine may add
+    // any delay, so only pacing far off the line (per byte, say) is caught.
+    EXPECT_LE(took.count(), line * kPacingSlack + 2.0);
     EXPECT_EQ(twin.stop(SIGTERM, 3000ms), 0);
 }
 
@@ -353,7 +359,7 @@ TEST(Program, LineTiming64KiBBlockDownloadAtTenfoldRate) {
     const auto took = timedBlockDownload(host, 64 * 1024, frames);
     const double line = frames * 16 * 10 / 384000.0;
     EXPECT_GE(took.count(), line);
-    EXPECT_LE(took.count(), line * 1.25 + 0.3);
+    EXPECT_LE(took.count(), line * kPacingSlack + 2.0);
     EXPECT_EQ(fs::file_size(dir.path / "firmware-node10.bin"), 64u * 1024u);
     EXPECT_EQ(twin.stop(SIGTERM, 3000ms), 0);
 }

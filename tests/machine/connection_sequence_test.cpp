@@ -5,6 +5,7 @@
 
 #include "fake_client.h"
 #include "machine_link/orbel_callbacks.h"
+#include "machine_link/orbel_reconnect.h"
 #include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
 
@@ -144,12 +145,23 @@ TEST_F(ConnectionSequence, AFailedSerialNumberReadStillCountsAsRead) {
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
 }
 
+// The connection starts again on the link's reconnect thread, not inside the close's callback
+// (which may run on a stack thread holding the stack lock); the converter is busy meanwhile.
 TEST_F(ConnectionSequence, ClosedConnectionIsStartedAgain) {
+    ORBEL_SetReconnectDelayForTesting(60000);
+    const size_t before = client.calls.size();
     CloseConnection_callback(0);
+    EXPECT_TRUE(conv->isBusy());
+    EXPECT_EQ(client.calls.size(), before) << "no connection started inside the callback";
+    ORBEL_CancelReconnect();
+    ORBEL_SetReconnectDelayForTesting(0);
+    CloseConnection_callback(0);
+    ORBEL_FinishReconnectForTesting();
     EXPECT_EQ(client.last().op, "StartConnection");
     EXPECT_TRUE(conv->isBusy());
     client.nextResult = 3;
     CloseConnection_callback(0);
+    ORBEL_FinishReconnectForTesting();
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
     CloseConnection_callback(RESULT_FAILED);
     EXPECT_TRUE(conv->isError());

@@ -301,6 +301,20 @@ TEST_F(SericanDriver, ACallThatArrivesJustAfterCloseIsRefusedNotServedFromFreedM
     EXPECT_EQ(canSend_driver(closed, &m), 1);
 }
 
+TEST_F(SericanDriver, AHandleClosedTwiceIsFreedOnceWhenTheLibraryUnloads) {
+    // Closed drivers are freed when the library unloads, which here is the end of the process.
+    EXPECT_EXIT(
+        {
+            open();
+            void* const closed = handle;
+            handle = nullptr;
+            canClose_driver(closed);
+            canClose_driver(closed);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(SericanDriver, AHungUpLineReturnsOneAndNeverHangs) {
     open();
     auto pending = receiveBlocked();

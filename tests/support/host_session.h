@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "orbel_dll/orbel_dll.h"
+#include "platform/clock.h"
 
 namespace orbeltest {
 
@@ -30,6 +31,17 @@ inline Exchange exchange(std::vector<uint8_t> package) {
     e.result = ORBEL_ConvWriteData(static_cast<uint32_t>(package.size()), package.data());
     e.answer = readAnswer();
     return e;
+}
+
+// Repeats a command while the converter answers busy, as the host does; the last answer (still
+// busy when limitMs ran out).
+inline std::vector<uint8_t> pollWhileBusy(uint8_t command, uint32_t limitMs = 20000) {
+    const uint32_t start = platform::tickCountMs();
+    for (;;) {
+        auto e = exchange({0xAA, 0x03, command, 0x00, 0x00});
+        if (e.answer.size() < 4 || e.answer[3] != 2 || platform::tickCountMs() - start > limitMs) return e.answer;
+        platform::sleepMs(5);
+    }
 }
 
 }  // namespace orbeltest

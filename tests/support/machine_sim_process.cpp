@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,12 +43,16 @@ bool MachineSimProcess::start(const std::vector<std::string>& args, std::string&
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ < 0) {
         error = "fork failed";
         return false;
     }
     if (pid_ == 0) {
+        // A test killed before it could stop the twin (a signal, a broken pipe) takes it along.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(127);
         dup2(out[1], STDOUT_FILENO);
         if (!stderrPath.empty()) {
             const int err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -17,18 +17,10 @@
 #include "converter_library.h"
 #include "host_link.h"
 #include "output.h"
+#include "script.h"
 #include "platform/module_path.h"
 
 namespace {
-
-// Exit statuses.
-enum Exit : int {
-    kOk = 0,
-    kRefused = 1,      // the converter or the machine answered "failed"
-    kUsage = 2,        // wrong command line or script
-    kNoConverter = 3,  // the library could not be loaded or initialised
-    kTimedOut = 4,     // the converter stayed busy past the time limit
-};
 
 struct Options {
     std::string library;
@@ -72,10 +64,10 @@ int portNumber(const std::string& port) {
     return at == std::string::npos ? 0 : std::atoi(port.c_str() + at + 3);
 }
 
-class Session {
+class Session : public Commands {
 public:
     explicit Session(const Options& options) : options_(options) {}
-    ~Session() {
+    ~Session() override {
         if (initialised_) library_.DllDeInit();
     }
 
@@ -121,6 +113,11 @@ public:
         }
         return kOk;
     }
+
+    int send(const std::vector<std::string>& hexWords) override;
+    int status() override;
+    int connect() override;
+    int identify() override;
 
 private:
     const Options& options_;
@@ -190,62 +187,18 @@ int commandIdentify(Session& session) {
     return kOk;
 }
 
-// Registers the subcommands on `app`; the chosen one is left in `action`.
-void addCommands(CLI::App& app, Session& session, std::function<int()>& action,
-                 std::shared_ptr<std::vector<std::string>> bytes) {
-    auto* send = app.add_subcommand("send", "Send one raw legacy package and print the answer, raw and decoded");
-    send->add_option("bytes", *bytes, "Package bytes in hex, e.g. AA 03 01 00 51")->required();
-    send->callback([&session, &action, bytes] { action = [&session, bytes] { return commandSend(session, *bytes); }; });
+int Session::send(const std::vector<std::string>& hexWords) { return commandSend(*this, hexWords); }
+int Session::status() { return commandStatus(*this); }
+int Session::connect() { return commandConnect(*this); }
+int Session::identify() { return commandIdentify(*this); }
 
-    app.add_subcommand("status", "Module status (0x01) and boot status (0x04), decoded")
-        ->callback([&session, &action] { action = [&session] { return commandStatus(session); }; });
-    app.add_subcommand("connect", "Connect to the machine (0xE6, repeated while busy)")
-        ->callback([&session, &action] { action = [&session] { return commandConnect(session); }; });
-    app.add_subcommand("identify", "Identify the machine (0xFA until done, then 0xFB): model, number, version")
-        ->callback([&session, &action] { action = [&session] { return commandIdentify(session); }; });
-    app.require_subcommand(0, 1);
-}
-
-std::vector<std::string> splitWords(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string word; in >> word;) words.push_back(word);
-    return words;
-}
-
-int runScript(Session& session, const std::string& path) {
+int runScriptFile(Session& session, const std::string& path) {
     std::ifstream file(path);
     if (!file) {
         say("orbelctl: cannot read script %s\n", path.c_str());
         return kUsage;
     }
-    int lineNumber = 0;
-    for (std::string line; std::getline(file, line);) {
-        ++lineNumber;
-        const auto hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
-        line.erase(line.find_last_not_of(" \t\r") + 1);
-        auto words = splitWords(line);
-        if (words.empty()) continue;
-        CLI::App app("orbelctl script line");
-        std::function<int()> action;
-        addCommands(app, session, action, std::make_shared<std::vector<std::string>>());
-        std::reverse(words.begin(), words.end());  // CLI11 takes the arguments last-first
-        try {
-            app.parse(words);
-        } catch (const CLI::ParseError& e) {
-            say("%s:%d: %s\n", path.c_str(), lineNumber, e.what());
-            return kUsage;
-        }
-        if (!action) continue;
-        say("> %s\n", line.c_str());
-        const int result = action();
-        if (result != kOk) {
-            say("%s:%d: stopped (exit status %d)\n", path.c_str(), lineNumber, result);
-            return result;
-        }
-    }
-    return kOk;
+    return runScript(file, path, session, output::out());
 }
 
 }  // namespace
@@ -281,6 +234,6 @@ int main(int argc, char** argv) {
 
     output::init(options.quiet);
     if (const int opened = session.open()) return opened;
-    if (!options.script.empty()) return runScript(session, options.script);
+    if (!options.script.empty()) return runScriptFile(session, options.script);
     return action();
 }

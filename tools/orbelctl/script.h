@@ -1,0 +1,39 @@
+#pragma once
+// orbelctl's subcommands, offered on the command line and, one per line, in scripts.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Exit statuses.
+enum Exit : int {
+    kOk = 0,
+    kRefused = 1,      // the converter or the machine answered "failed"
+    kUsage = 2,        // wrong command line or script
+    kNoConverter = 3,  // the library could not be loaded or initialised
+    kTimedOut = 4,     // the converter stayed busy past the time limit
+};
+
+// What the subcommands do; each returns an exit status.
+class Commands {
+public:
+    virtual ~Commands() = default;
+    virtual int send(const std::vector<std::string>& hexWords) = 0;
+    virtual int status() = 0;
+    virtual int connect() = 0;
+    virtual int identify() = 0;
+};
+
+// Registers the subcommands on `app`; parsing leaves the chosen one in `action`. `bytes` holds
+// the words of "send" and must live as long as `action`.
+void addCommands(CLI::App& app, Commands& commands, std::function<int()>& action,
+                 std::shared_ptr<std::vector<std::string>> bytes);
+
+// Runs the subcommands of a script, one per line ('#' starts a comment), until one fails.
+// Messages (each line run, where the script went wrong) go to `messages`; `name` is the
+// script's name in them.
+int runScript(std::istream& script, const std::string& name, Commands& commands, std::FILE* messages);
