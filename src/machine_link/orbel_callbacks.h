@@ -20,5 +20,3 @@ void ReadMeasurement_callback(int result, int valueType, unsigned char subIndex,
 void ReadMachineParameter_callback(int result, int valueType, unsigned char subIndex, void* value);
 void WriteMachineParameter_callback(int result, int valueType, unsigned char subIndex, void* value);
 
-// How long CloseConnection_callback waits before connecting again (tests shorten it).
-void ORBEL_SetReconnectDelayForTesting(uint32_t ms);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fake_client.h"
+#include "fake_clock.h"
 #include "machine_link/orbel_callbacks.h"
 #include "machine_link/orbel_reconnect.h"
 #include "machine_link/orbel_commdiag.h"
@@ -22,10 +23,16 @@ class ConnectionSequence : public ::testing::Test {
 protected:
     void SetUp() override {
         ORBEL_CommDiag::setClientForTesting(&client);
-        ORBEL_SetReconnectDelayForTesting(0);
+        reconnectAtOnce();
         conv = ORBEL_Conv::getInstance();
     }
-    void TearDown() override { ORBEL_CommDiag::setClientForTesting(nullptr); }
+    void TearDown() override {
+        ORBEL_CancelReconnect();  // the reconnect thread waits on the clock, which goes with the test
+        ORBEL_CommDiag::setClientForTesting(nullptr);
+    }
+    // The machine's restart time passes at once; or it does not pass until the test ends it.
+    void reconnectAtOnce() { clock.setWaitHook([] {}); }
+    void reconnectNever() { clock.setWaitHook(nullptr); }
 
     void completeElement(int result, uint32_t value) {
         ASSERT_NE(client.last().element, nullptr);
@@ -37,6 +44,7 @@ protected:
         client.last().domain(result, 8, 1, client.last().data, 0);
     }
 
+    test_support::FakeClock clock;
     FakeClient client;
     ORBEL_Conv* conv = nullptr;
 };
@@ -148,13 +156,13 @@ TEST_F(ConnectionSequence, AFailedSerialNumberReadStillCountsAsRead) {
 // The connection starts again on the link's reconnect thread, not inside the close's callback
 // (which may run on a stack thread holding the stack lock); the converter is busy meanwhile.
 TEST_F(ConnectionSequence, ClosedConnectionIsStartedAgain) {
-    ORBEL_SetReconnectDelayForTesting(60000);
+    reconnectNever();
     const size_t before = client.calls.size();
     CloseConnection_callback(0);
     EXPECT_TRUE(conv->isBusy());
     EXPECT_EQ(client.calls.size(), before) << "no connection started inside the callback";
     ORBEL_CancelReconnect();
-    ORBEL_SetReconnectDelayForTesting(0);
+    reconnectAtOnce();
     CloseConnection_callback(0);
     ORBEL_FinishReconnectForTesting();
     EXPECT_EQ(client.last().op, "StartConnection");

@@ -16,9 +16,20 @@ uint32_t FakeClock::now() {
     return now;
 }
 
+void FakeClock::setWaitHook(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    waitHook_ = std::move(hook);
+}
+
 bool FakeClock::wait(platform::Event& event, uint32_t timeoutMs) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex_);
+        hook = waitHook_;
+    }
+    if (!hook) return event.wait(kHeldWaitLimitMs);
     if (event.wait(0)) return true;
-    if (beforeWait) beforeWait();
+    hook();
     advance(timeoutMs);
     return event.wait(0);
 }

@@ -1,13 +1,16 @@
 #pragma once
-// The one clock of the tests that run the stack or the client library without real time: it
-// replaces the platform clock while it lives. Moving it on wakes the alarm service at each time
-// its timer would fire, as the alarm thread would; a wait does not sleep but lets its time-out
-// pass on this clock unless its event is set.
+// The one clock of the tests that run the stack, the client library or the machine link without
+// real time: it replaces the platform clock while it lives. Moving it on wakes the alarm service
+// at each time its timer would fire, as the alarm thread would. A wait never sleeps its time-out:
+// with a wait hook it runs the hook and lets the time-out pass on this clock at once (unless the
+// event is already set); without one, time stands still for it and only its event ends it (a
+// thread caught inside a wait, until the code under test sets the event).
 #include "platform/clock.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 namespace test_support {
 
@@ -29,14 +32,22 @@ public:
     // Moves the time on by ms right after its next reading: a thread held up after it read it.
     void lateAfterNextRead(uint32_t ms) { lateBy_.store(ms); }
 
-    // Set before the threads that wait start: runs at each wait before time passes (a scripted
-    // peer answering what was sent), and after each alarm wake-up (a bus delivering).
-    std::function<void()> beforeWait;
+    // Runs at each wait before its time passes (a scripted peer answering what was sent);
+    // null: waits end only by their events.
+    void setWaitHook(std::function<void()> hook);
+    // Set before the threads that move the clock start: runs after each alarm wake-up (a bus
+    // delivering).
     std::function<void()> afterWakeup;
+
+    // A bound on the waits without hook, so that a test whose code never sets the event fails
+    // instead of hanging.
+    static constexpr uint32_t kHeldWaitLimitMs = 60000;
 
 private:
     std::atomic<uint32_t> time_;
     std::atomic<uint32_t> lateBy_{0};
+    std::mutex hookMutex_;
+    std::function<void()> waitHook_;
 };
 
 }  // namespace test_support
