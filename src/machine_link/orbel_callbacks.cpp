@@ -172,7 +172,11 @@ void ReadMachineType_callback(int result, int, unsigned char, void*, unsigned in
         ORBEL_Trace("%s(): Unable to read machine type - the device seems to be in bootloader mode\n", name);
         record = MachineTypeRecord{4, 0, 0};
     } else {
+        // The transfer area holds no type record of this machine: the identification failed.
         ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setIdentificationFailed();
+        conv->setError();
+        return;
     }
     conv->setMachineType(record);
     conv->setIdle();
@@ -191,8 +195,11 @@ void SwVersion_callback(int result, int, unsigned char, void*, unsigned int) {
         const uint8_t none[3] = {0, 0, 0};
         conv->storeSwVersion(none);
     } else {
+        // Nothing was read: the transfer area's bytes are not this machine's version.
         ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
-        conv->storeSwVersion(version);
+        conv->setIdentificationFailed();
+        conv->setError();
+        return;
     }
     conv->setIdle();
 }
@@ -202,11 +209,14 @@ void SerialNumberMachine_callback(int result, int, unsigned char, void*, unsigne
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
     const uint8_t* serial = ORBEL_CommDiag::transferSerialNumber();
+    // A failed read still ends the connection sequence, but with an unknown (zero) serial number
+    // rather than whatever an earlier transfer left in the transfer area.
+    const uint8_t unknown[13] = {};
     if (result == 0)
         traceBytes13(name, "Serial Nr", serial);
     else
         ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
-    conv->storeSerialNumber(serial);
+    conv->storeSerialNumber(result == 0 ? serial : unknown);
     conv->setIdle();
 }
 

@@ -108,6 +108,7 @@ void ORBEL_Machine::resetMachineState() {
     swVersionRead.store(false);
     machineIdentified.store(false);
     machineTypeRead.store(false);
+    identificationFailed.store(false);
     parameterHandler.ClearParameterList();
     errorMemoryHandler.reset();
 }

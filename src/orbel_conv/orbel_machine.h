@@ -41,6 +41,9 @@ public:
     bool isMachineIdentified() const { return machineIdentified.load(std::memory_order_acquire); }
     // A type record has been read since the last failed connection start, recognised or not.
     bool isMachineTypeRead() const { return machineTypeRead.load(std::memory_order_acquire); }
+    // A version or type read that failed, kept until the identification command reports it.
+    void setIdentificationFailed() { identificationFailed.store(true, std::memory_order_release); }
+    bool takeIdentificationFailure() { return identificationFailed.exchange(false, std::memory_order_acq_rel); }
     void setConnected() { connected.store(true, std::memory_order_release); }
     bool isConnected() const { return connected.load(std::memory_order_acquire); }
     void resetMachineState();
@@ -142,6 +145,7 @@ private:
     std::atomic<uint32_t> swVersion{0};  // patch, minor, major from the low byte up
     std::atomic<bool> machineIdentified{false};
     std::atomic<bool> machineTypeRead{false};
+    std::atomic<bool> identificationFailed{false};
     bool modelRecognised = false;  // what machineIdentified says while the type stays the same
     int32_t machineType = 0;
     int32_t machineNumber = 0;

@@ -197,6 +197,13 @@ int32_t ORBEL_ClbSinglesteuerungsMode(const uint8_t*, int32_t, ORBEL_ConvBuffer*
         setState(out, PROTO_STATE_FAILED);
         return 0;
     }
+    // An identification read that failed is reported once; the next request reads again.
+    if (conv->takeIdentificationFailure()) {
+        ORBEL_Trace("%s(): identification failed\n", name);
+        setState(out, PROTO_STATE_FAILED);
+        conv->setIdle();
+        return 0;
+    }
     if (!conv->isSwVersionRead()) {
         startRequest(conv, out, name, "ReadSwVersion", ORBEL_CommDiag::ReadSwVersion);
         return 0;

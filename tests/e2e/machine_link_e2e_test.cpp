@@ -138,14 +138,18 @@ TEST_F(MachineLink, AMachineThatNeverStartsLeavesTheConverterInErrorNotBusy) {
     EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u) << "still answering";
 }
 
-TEST_F(MachineLink, AbortedIdentificationReadsEndIdleWithWhatTheyHave) {
+// A refused serial number still ends the connection (its number unknown), but a refused version
+// read is reported failed, never as a version of zeros or of an earlier transfer; the next 0xFA
+// reads again.
+TEST_F(MachineLink, AbortedIdentificationReadsAreReportedFailedNotDone) {
     startMachine("finch", {"--abort", "0x5401:1=0x08000000", "--abort", "0x5404:1=0x06010001"});
     ASSERT_EQ(poll(0xE6)[3], 1) << "a refused serial number read still ends the sequence";
-    ASSERT_EQ(poll(0xFA)[3], 1);
-    const auto id = exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer;
-    ASSERT_EQ(id.size(), 26u);
-    EXPECT_EQ(id[7], 0x0A) << "machine type still read";
-    EXPECT_EQ(id[8], 0x00) << "version unknown";
+    EXPECT_EQ(poll(0xFA)[3], 3) << "the version read was refused";
+    EXPECT_EQ(poll(0xFA)[3], 3) << "read again, refused again";
+    uint8_t revision[3] = {0xEE, 0xEE, 0xEE};
+    ASSERT_EQ(ORBEL_ConvGetSWRevision(3, revision), ORBEL_OK);
+    EXPECT_EQ(revision[0] | revision[1] | revision[2], 0) << "nothing stored from the refused read";
+    EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u) << "still answering";
 }
 
 TEST_F(MachineLink, AMachineFallingSilentAfterConnectingDoesNotWedgeTheConverter) {
