@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "commdiag/types.h"
 #include "common/orbel_trace.h"
 #include "machine/value_type.h"
 #include "machine_link/orbel_commdiag.h"
@@ -286,17 +287,99 @@ void ReadMeasurement_callback(int result, int valueType, unsigned char, void* va
     featureReadDone(__func__, result, valueType, value);
 }
 
+namespace {
+
+// Continues a parameter read or write sequence: the converter is busy while it runs (the handler
+// set it before the first start), so a started follow-up leaves it so, whichever thread its own
+// completion runs on.
+void continueParameterChain(const char* name, ORBEL_Conv* conv, bool write) {
+    ORBEL_ParameterHandler& handler = conv->getParameterHandler();
+    int32_t started = 0;
+    const bool taken = write ? handler.RunWriteRequest(&started, 0) : handler.RunReadRequest(&started, 0);
+    if (!taken) {
+        conv->setIdle();
+    } else if (started == 0) {
+        ORBEL_Trace(write ? "%s(): parameter write request started\n" : "%s(): parameter request started\n", name);
+    } else {
+        // The values of the rest of the range never arrive: that is a failure, not a result.
+        ORBEL_Trace(write ? "%s(): unable to write parameter\n" : "%s(): unable to request parameter\n", name);
+        conv->setError();
+    }
+}
+
+}  // namespace
+
 void ReadMachineParameter_callback(int result, int valueType, unsigned char, void* value) {
     const char* const name = __func__;
     traceResult(name, result);
     ORBEL_Conv* conv = ORBEL_Conv::getInstance();
-    if (result == 0) conv->getParameterHandler().SetParameterValueForCurrentReq(valueType, value);
-    // The parameter request queues are not in this build: with nothing queued the read ends here.
-    finishRequest(conv, name, result, nullptr, "%s(): 0x%02x\n");
+    if (result != 0) {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+        return;
+    }
+    conv->getParameterHandler().SetParameterValueForCurrentReq(valueType, value);
+    continueParameterChain(name, conv, false);
 }
 
 void WriteMachineParameter_callback(int result, int, unsigned char, void*) {
     const char* const name = __func__;
     traceResult(name, result);
-    finishRequest(ORBEL_Conv::getInstance(), name, result, nullptr, "%s(): 0x%02x\n");
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result != 0) {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+        return;
+    }
+    conv->getParameterHandler().WriteRequestSucceeded();
+    continueParameterChain(name, conv, true);
+}
+
+void ErrorBufferEntry_callback(int result, int, unsigned char subIndex, void* record, unsigned int) {
+    const char* const name = __func__;
+    ORBEL_Trace("%s(): ++ retVal 0x%02x\n", name, static_cast<unsigned>(result));
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result == CommDiag::RESULT_NO_SUB_INDEX) {
+        ORBEL_Trace("%s(): no more error memory entries available\n", name);
+        conv->setIdle();
+    } else if (result != 0) {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+    } else {
+        ORBEL_ErrorMemoryHandler& errors = conv->getErrorMemoryHandler();
+        errors.AddErrorMemoryEntry(subIndex, *static_cast<const CommDiag::ErrorBufferEntry*>(record));
+        if (subIndex == 255) {
+            conv->setIdle();  // the last sub-index an entry can have: nothing follows it
+        } else {
+            const uint8_t next = static_cast<uint8_t>(subIndex + 1);
+            const int32_t started = ORBEL_CommDiag::ReadErrorBufferEntry(next);
+            if (started == 0) {
+                ORBEL_Trace("%s(): error memory request running %d\n", name, next);
+            } else {
+                ORBEL_Trace("%s(): unable to start error memory request %d\n", name, static_cast<int>(started));
+                conv->setError();
+            }
+        }
+    }
+    ORBEL_Trace("%s(): --\n", name);
+}
+
+void WriteErrorBufferEntry_callback(int result, int, unsigned char, void*, unsigned int) {
+    const char* const name = __func__;
+    ORBEL_Trace("%s(): ++ retVal 0x%02x\n", name, static_cast<unsigned>(result));
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (result != 0) {
+        ORBEL_Trace("%s(): 0x%02x\n", name, static_cast<unsigned>(result));
+        conv->setError();
+    } else {
+        int32_t started = 0;
+        if (!conv->getErrorMemoryHandler().WriteErrorBufferElements(&started)) {
+            // Entries left unwritten are a failed clear, not a cleared memory.
+            if (started != 0)
+                conv->setError();
+            else
+                conv->setIdle();
+        }
+    }
+    ORBEL_Trace("%s(): --\n", name);
 }

@@ -19,4 +19,6 @@ void ReadInput_callback(int result, int valueType, unsigned char subIndex, void*
 void ReadMeasurement_callback(int result, int valueType, unsigned char subIndex, void* value);
 void ReadMachineParameter_callback(int result, int valueType, unsigned char subIndex, void* value);
 void WriteMachineParameter_callback(int result, int valueType, unsigned char subIndex, void* value);
+void ErrorBufferEntry_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
+void WriteErrorBufferEntry_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
 

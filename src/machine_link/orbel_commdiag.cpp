@@ -14,6 +14,7 @@
 #include "machine_link/orbel_reconnect.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_conv/orbel_machine.h"
+#include "parameters/object_map.h"
 #include "platform/module_path.h"
 
 namespace {
@@ -42,6 +43,7 @@ struct TransferArea {
     unsigned char serialNumber[13];
     unsigned char materialNumber[13];
     CommDiag::MachineTypeRecord machineType;
+    CommDiag::ErrorBufferEntry errorBufferEntry;
     uint32_t machineMode;
     uint32_t moduleMode;
 };
@@ -306,9 +308,32 @@ int32_t ORBEL_CommDiag::CallStackFnBasedOnObjId(int32_t valueType, int32_t objec
 }
 
 int32_t ORBEL_CommDiag::CanObjIdToType(int32_t objectIndex) {
-    if (objectIndex >= 0x3000 && objectIndex <= 0x3006) return objectIndex - 0x3000 + 1;
-    if (objectIndex >= 0x4000 && objectIndex <= 0x4006) return objectIndex - 0x4000 + 1;
-    return 0;
+    return objectIndex < 0 ? 0 : ::CanObjIdToType(static_cast<uint32_t>(objectIndex));
+}
+
+int32_t ORBEL_CommDiag::ReadErrorBufferEntry(uint8_t entryNumber) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    return c->ReadErrorBufferEntry(entryNumber, &transfer.errorBufferEntry, ErrorBufferEntry_callback);
+}
+
+int32_t ORBEL_CommDiag::WriteErrorBufferEntry(uint8_t entryNumber, const CommDiag::ErrorBufferEntry* entry) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    CommDiag::ErrorBufferEntry& record = transfer.errorBufferEntry;
+    if (entry != nullptr) {
+        // The whole record, the flag byte's five upper bits included: the converter's entries
+        // are what it means to write (a cleared entry is zero in every field).
+        record = *entry;
+    } else {
+        record.dataA = record.timeMinutes = record.dataC = record.dataD = 0;
+        record.id = 0;
+        record.counter = 0;
+        record.info.state = 0;
+        record.info.flag = 0;
+        ORBEL_Trace("%s(): invalid usage of WriteErrorBufferEntry()!\n", "ORBEL_CommDiag::WriteErrorBufferEntry");
+    }
+    return c->WriteErrorBufferEntry(entryNumber, &record, WriteErrorBufferEntry_callback);
 }
 
 const uint8_t* ORBEL_CommDiag::transferSwVersion() { return transfer.swVersion; }

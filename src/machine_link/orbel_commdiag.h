@@ -8,6 +8,7 @@ struct MachineTypeRecord;
 namespace CommDiag {
 class IClient;
 class CommDiagFactory;
+struct ErrorBufferEntry;
 }  // namespace CommDiag
 
 // The one place where the converter talks to the machine: owns the CommDiag client and offers
@@ -43,6 +44,10 @@ public:
     static int32_t ReadOpHoursCounter(int32_t valueType, uint8_t subIndex);
     static int32_t WriteOpHoursCounter(int32_t valueType, uint8_t subIndex, uint32_t value);
     static int32_t WriteOutput(uint8_t outputNumber, uint8_t value);
+    static int32_t ReadErrorBufferEntry(uint8_t entryNumber);
+    // A null entry writes zeros (the upper five bits of the flag byte keep what the transfer
+    // record holds) and logs the misuse.
+    static int32_t WriteErrorBufferEntry(uint8_t entryNumber, const CommDiag::ErrorBufferEntry* entry);
     static int32_t CallStackFnBasedOnObjId(int32_t valueType, int32_t objectIndex, uint8_t subIndex);
 
     // Value type of a parameter or operating-hours counter object, 0 for any other index.

@@ -23,5 +23,9 @@ public:
     int32_t WriteOpHoursCounter(int32_t valueType, uint8_t subIndex, uint32_t value) override {
         return ORBEL_CommDiag::WriteOpHoursCounter(valueType, subIndex, value);
     }
+    int32_t ReadErrorBufferEntry(uint8_t entryNumber) override { return ORBEL_CommDiag::ReadErrorBufferEntry(entryNumber); }
+    int32_t WriteErrorBufferEntry(uint8_t entryNumber, const CommDiag::ErrorBufferEntry* entry) override {
+        return ORBEL_CommDiag::WriteErrorBufferEntry(entryNumber, entry);
+    }
     int32_t CloseConnection() override { return ORBEL_CommDiag::CloseConnection(); }
 };

@@ -322,7 +322,8 @@ void ORBEL_Machine::fillFeatReqBuf(uint32_t address, uint8_t length, ORBEL_ConvB
         for (unsigned k = 0; k < request.stLength; ++k) {
             const uint8_t byte = featureValueByte(request, k);
             ORBEL_Trace("%s(): adding value: 0x%02x\n", name, byte);
-            buffer->changeByte(p + k, byte);
+            // A two-byte value at the last requested address keeps to the requested area.
+            if (p + k < position + length) buffer->changeByte(p + k, byte);
         }
     }
 }

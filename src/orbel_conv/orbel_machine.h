@@ -112,9 +112,11 @@ public:
     bool dataBlockConv(uint32_t a, const uint8_t* src, uint32_t* len, uint8_t* dst, uint32_t cap) {
         return getMachineSpecific()->dataBlockConv(a, src, len, dst, cap);
     }
-    uint8_t handleReadOpHoursCounter(uint32_t a, uint32_t s) { return getMachineSpecific()->handleReadOpHoursCounter(a, s); }
-    uint32_t getOpHoursCounterStartAddr(uint32_t a) { return getMachineSpecific()->getOpHoursCounterStartAddr(a); }
-    uint32_t handleWriteOpHoursCounter(uint8_t s, uint8_t m, uint8_t hl, uint8_t hh) {
+    uint8_t handleReadOpHoursCounter(uint32_t a, uint32_t s) override {
+        return getMachineSpecific()->handleReadOpHoursCounter(a, s);
+    }
+    uint32_t getOpHoursCounterStartAddr(uint32_t a) override { return getMachineSpecific()->getOpHoursCounterStartAddr(a); }
+    uint32_t handleWriteOpHoursCounter(uint8_t s, uint8_t m, uint8_t hl, uint8_t hh) override {
         return getMachineSpecific()->handleWriteOpHoursCounter(s, m, hl, hh);
     }
     uint32_t getSerialNumberReqAddr() { return getMachineSpecific()->getSerialNumberReqAddr(); }

@@ -98,9 +98,12 @@ int32_t ORBEL_STDCALL ORBEL_ConvReadData(uint8_t* byte) {
     return ORBEL_OK;
 }
 
-int32_t ORBEL_STDCALL ORBEL_ConvAddParameterDescription(char* path, int32_t) {
+int32_t ORBEL_STDCALL ORBEL_ConvAddParameterDescription(char* path, int32_t listKey) {
+    if (path == nullptr) return ORBEL_FAILURE;
     cutAtAtSign(path);
-    return notAvailable("ORBEL_ConvAddParameterDescription", "parameter handler");
+    const bool loaded =
+        ORBEL_Conv::getInstance()->getParameterHandler().AddParameterDescription(path, static_cast<uint8_t>(listKey));
+    return loaded ? ORBEL_OK : ORBEL_FAILURE;
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvClearParameterList() {

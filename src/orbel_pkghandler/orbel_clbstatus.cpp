@@ -3,28 +3,15 @@
 #include "common/orbel_trace.h"
 #include "machine_link/orbel_commdiag.h"
 #include "orbel_conv/orbel_conv.h"
+#include "orbel_pkghandler/handler_support.h"
 #include "orbel_pkghandler/orbel_clbhandlers.h"
 
 namespace {
 
-// Logs "++" on entry and "--" on exit with the handler's name.
-class HandlerTrace {
-public:
-    explicit HandlerTrace(const char* name) : name_(name) { ORBEL_Trace("%s(): ++\n", name_); }
-    ~HandlerTrace() { ORBEL_Trace("%s(): --\n", name_); }
-    HandlerTrace(const HandlerTrace&) = delete;
-    HandlerTrace& operator=(const HandlerTrace&) = delete;
+using pkg::appendZeros;
+using pkg::HandlerTrace;
+using pkg::setState;
 
-private:
-    const char* name_;
-};
-
-void appendZeros(ORBEL_ConvBuffer* out, uint32_t count) {
-    const uint8_t zeros[32] = {};
-    out->writeBytes(count, zeros);
-}
-
-void setState(ORBEL_ConvBuffer* out, uint8_t state) { ORBEL_PkgHandler::setStateByte(out, state); }
 void setByte(ORBEL_ConvBuffer* out, uint32_t index, uint8_t value) { ORBEL_PkgHandler::setAnswerByte(out, index, value); }
 
 uint8_t statusByte1(ORBEL_Conv* conv, const char* name) {

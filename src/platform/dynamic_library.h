@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 namespace platform {
 
@@ -10,5 +11,7 @@ LibraryHandle loadLibrary(const char* path);
 // The address of an exported name, or null.
 void* librarySymbol(LibraryHandle library, const char* name);
 bool freeLibrary(LibraryHandle library);
+// Why the last loadLibrary on this thread failed, in the loader's words.
+std::string lastLibraryError();
 
 }  // namespace platform

@@ -157,10 +157,39 @@ TEST(MachineObjects, ErrorBufferEntriesEndWithSubIndexMissing) {
         b.ask({0x60, 0, 0, 0, 0, 0, 0, 0});
     }
     EXPECT_EQ(b.ask({0x40, 0x00, 0x53, 0x04, 0, 0, 0, 0}), bytes8({0x80, 0x00, 0x53, 0x04, 0x11, 0x00, 0x09, 0x06}));
-    // Clearing writes zero records, which the machine keeps.
+    // A zero record clears its entry: the sub-index is gone, the highest one stays 3.
     EXPECT_EQ(download(b, 0x5300, 2, std::vector<uint8_t>(16, 0)), 0u);
-    EXPECT_EQ(b.node.dictionary().entry(0x5300, 2)->value, std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(b.node.dictionary().entry(0x5300, 2), nullptr);
+    EXPECT_EQ(b.ask({0x40, 0x00, 0x53, 0x02, 0, 0, 0, 0}), bytes8({0x80, 0x00, 0x53, 0x02, 0x11, 0x00, 0x09, 0x06}));
     EXPECT_EQ(b.ask({0x40, 0x00, 0x53, 0x00, 0, 0, 0, 0}), bytes8({0x4F, 0x00, 0x53, 0x00, 3, 0, 0, 0}));
+    // A record that is not all zero is kept as written.
+    std::vector<uint8_t> record(16, 0);
+    record[15] = 1;
+    EXPECT_EQ(download(b, 0x5300, 3, record), 0u);
+    EXPECT_EQ(b.node.dictionary().entry(0x5300, 3)->value, record);
+    for (uint8_t n : {1, 3}) EXPECT_EQ(download(b, 0x5300, n, std::vector<uint8_t>(16, 0)), 0u);
+    EXPECT_EQ(b.ask({0x40, 0x00, 0x53, 0x00, 0, 0, 0, 0}), bytes8({0x4F, 0x00, 0x53, 0x00, 0, 0, 0, 0}));
+    EXPECT_EQ(b.node.dictionary().object(0x5300)->subs.size(), 1u);
+}
+
+TEST(MachineObjects, ErrorEntriesFromTheCommandLineReplaceTheModels) {
+    NodeConfig cfg;
+    cfg.errorEntries = std::vector<ErrorEntrySpec>{{0x1234, 125, 2}, {17, 65535, 1}};
+    NodeBench b("kestrel", cfg);
+    EXPECT_EQ(b.ask({0x40, 0x00, 0x53, 0x00, 0, 0, 0, 0}), bytes8({0x4F, 0x00, 0x53, 0x00, 2, 0, 0, 0}));
+    EXPECT_EQ(b.node.dictionary().entry(0x5300, 1)->value,
+              (std::vector<uint8_t>{0, 0, 125, 0, 0, 0, 0, 0, 0x34, 0x12, 0, 0, 2, 1, 0, 0}));
+    EXPECT_EQ(b.node.dictionary().entry(0x5300, 3), nullptr);
+
+    cfg.errorEntries = std::vector<ErrorEntrySpec>(300, ErrorEntrySpec{7, 1, 1});
+    NodeBench full("crane", cfg);
+    EXPECT_EQ(full.node.dictionary().object(0x5300)->subs.size(), 256u) << "sub-indices 1..255 and the count";
+
+    EXPECT_FALSE(parseErrorEntry("x"));
+    EXPECT_FALSE(parseErrorEntry("1:70000"));
+    EXPECT_FALSE(parseErrorEntry("1:2:3:4"));
+    ASSERT_TRUE(parseErrorEntry("0x10:61"));
+    EXPECT_EQ(parseErrorEntry("0x10:61")->minutes, 61);
 }
 
 TEST(MachineObjects, ModeObjectsFollowTheModel) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "options.h"
 
 namespace msim {
@@ -63,11 +65,39 @@ TEST(Options, CommandLineFillsTheConfiguration) {
     EXPECT_EQ(c.verbosity, 0);
 }
 
+TEST(Options, ErrorEntriesFromFileAndCommandLine) {
+    char path[] = "/tmp/msim-errors-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const std::string text = "# id:minutes\r\n0x1234:125\n\n 17 : 65535 : 2 \n";
+    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+    CommandLine cl;
+    std::string error;
+    const bool parsed = parse({"--models-dir", MODELS_DIR, "--errors-file", path, "--error", "5"}, cl, error);
+    ::unlink(path);
+    ASSERT_TRUE(parsed) << error;
+    const auto& entries = *cl.config.node.errorEntries;
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].id, 0x1234u);
+    EXPECT_EQ(entries[1].minutes, 65535);
+    EXPECT_EQ(entries[1].counter, 2);
+    EXPECT_EQ(entries[2].id, 5u);
+
+    CommandLine none;
+    ASSERT_TRUE(parse({"--models-dir", MODELS_DIR, "--no-errors"}, none, error)) << error;
+    EXPECT_TRUE(none.config.node.errorEntries->empty());
+    CommandLine model;
+    ASSERT_TRUE(parse({"--models-dir", MODELS_DIR}, model, error)) << error;
+    EXPECT_FALSE(model.config.node.errorEntries) << "the model's entries stay";
+}
+
 TEST(Options, BadValuesAreRefusedWithAMessage) {
     for (std::vector<std::string> args : {std::vector<std::string>{"-n", "0"}, {"-n", "128"}, {"--drop-share", "1.5"},
                                           {"--abort", "nonsense"}, {"--reboot-in-transfer", "0xZZ"},
                                           {"-m", "no-such-model", "--models-dir", MODELS_DIR},
-                                          {"-m", "crane", "-e", "x.eds"}, {"--drop-direction", "sideways"}}) {
+                                          {"-m", "crane", "-e", "x.eds"}, {"--drop-direction", "sideways"},
+                                          {"--error", "1:2:3:4"}, {"--errors-file", "/nonexistent/errors"}}) {
         CommandLine cl;
         std::string error;
         EXPECT_FALSE(parse(args, cl, error)) << args[0];

@@ -10,8 +10,10 @@ needs_linux_build
 com=$1 session=$SESSIONS/$2
 shift 2
 port="\\\\.\\COM$com"
-# Both ends read the script by the same relative name, so that their messages match.
+# Both ends read the script (and the description file it names) by the same relative name, so
+# that their messages match.
 cp "$session" "$work/session.txt"
+cp "$SESSIONS/parameters.csv" "$work/"
 cd "$work"
 
 start_machine windows --model crane "$@"

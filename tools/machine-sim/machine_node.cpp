@@ -50,6 +50,7 @@ MachineNode::MachineNode(ObjectDictionary od, NodeConfig config, SimRecord& reco
     NodeControl& self = *this;
     behaviours_.push_back(std::make_unique<FirmwareUpdate>(self, config_.eraseTime));
     behaviours_.push_back(std::make_unique<BlockTransfer>(self));
+    behaviours_.push_back(std::make_unique<ErrorBuffer>(self, config_.errorEntries));
 }
 
 MachineNode::~MachineNode() = default;

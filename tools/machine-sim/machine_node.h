@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "can_frame.h"
+#include "error_buffer.h"
 #include "log.h"
 #include "object_behaviour.h"
 #include "object_dictionary.h"
@@ -41,6 +42,7 @@ struct NodeConfig {
     SdoServerConfig sdo;
     std::vector<AbortRule> aborts;
     std::optional<RebootRule> rebootInTransfer;
+    std::optional<std::vector<ErrorEntrySpec>> errorEntries;  // replace the model's error buffer
 };
 
 // CANopen node of the machine: NMT slave with boot-up, heartbeat producer (0x1017) and

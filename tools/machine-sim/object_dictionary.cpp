@@ -105,6 +105,11 @@ void ObjectDictionary::addEntry(OdEntry entry) {
     o.subs[sub] = std::move(entry);
 }
 
+bool ObjectDictionary::removeEntry(uint16_t index, uint8_t sub) {
+    auto it = objects_.find(index);
+    return it != objects_.end() && it->second.subs.erase(sub) > 0;
+}
+
 const OdObject* ObjectDictionary::object(uint16_t index) const {
     auto it = objects_.find(index);
     return it == objects_.end() ? nullptr : &it->second;

@@ -90,6 +90,8 @@ class ObjectDictionary {
 public:
     OdObject& addObject(uint16_t index, std::string name, uint8_t objectType);
     void addEntry(OdEntry entry);
+    // Removes one sub-index (a list entry that no longer exists); false if there was none.
+    bool removeEntry(uint16_t index, uint8_t sub);
 
     const OdObject* object(uint16_t index) const;
     OdEntry* entry(uint16_t index, uint8_t sub);

@@ -121,6 +121,16 @@ void addOptions(CLI::App& app, CommandLine& cl) {
         ->check(CLI::Range(1, 127))
         ->group(timing);
 
+    const std::string errors = "Error buffer (0x5300)";
+    app.add_option("--error", cl.errorEntries, "ID[:MINUTES[:COUNTER]]: an error entry; repeat for more (replaces "
+                                               "the model's entries)")
+        ->type_name("ID[:MIN[:N]]")
+        ->group(errors);
+    app.add_option("--errors-file", cl.errorsFile, "error entries, one ID[:MINUTES[:COUNTER]] a line")
+        ->type_name("FILE")
+        ->group(errors);
+    app.add_flag("--no-errors", cl.noErrors, "start with an empty error buffer")->group(errors);
+
     const std::string faults = "Fault injection";
     app.add_option("--drop-every", c.adapter.faults.dropEvery, "drop every Nth frame crossing the adapter")
         ->type_name("N")->group(faults);
@@ -181,6 +191,19 @@ bool finishOptions(CommandLine& cl, const std::string& exeDir, std::string& erro
             return false;
         }
         c.node.aborts.push_back(*rule);
+    }
+    if (cl.noErrors || !cl.errorsFile.empty() || !cl.errorEntries.empty()) {
+        std::vector<ErrorEntrySpec> entries;
+        if (!cl.errorsFile.empty() && !readErrorEntries(cl.errorsFile, entries, error)) return false;
+        for (const auto& text : cl.errorEntries) {
+            const auto entry = parseErrorEntry(text);
+            if (!entry) {
+                error = "--error " + text + ": expected ID[:MINUTES[:COUNTER]], for example 0x1234:125";
+                return false;
+            }
+            entries.push_back(*entry);
+        }
+        c.node.errorEntries = std::move(entries);
     }
     if (!cl.rebootInTransfer.empty()) {
         auto ref = parseObjectRef(cl.rebootInTransfer);

@@ -16,6 +16,9 @@ struct CommandLine {
     std::string modelsDir;
     std::vector<std::string> aborts;
     std::string rebootInTransfer;
+    std::vector<std::string> errorEntries;
+    std::string errorsFile;
+    bool noErrors = false;
     std::string dropDirection = "both";
     unsigned nodeId = 10;
     unsigned blockSize = 127;

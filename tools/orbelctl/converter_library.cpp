@@ -15,7 +15,7 @@ bool resolve(platform::LibraryHandle handle, const char* name, Fn& fn, std::stri
 bool ConverterLibrary::load(const std::string& path, std::string& error) {
     handle_ = platform::loadLibrary(path.c_str());
     if (handle_ == nullptr) {
-        error = "cannot load the converter library " + path;
+        error = "cannot load the converter library " + path + ": " + platform::lastLibraryError();
         return false;
     }
     return resolve(handle_, "ORBEL_DllInit", DllInit, error) && resolve(handle_, "ORBEL_DllDeInit", DllDeInit, error) &&

@@ -16,6 +16,7 @@
 #include "answer_decoder.h"
 #include "converter_library.h"
 #include "host_link.h"
+#include "machine_data_commands.h"
 #include "output.h"
 #include "script.h"
 #include "platform/module_path.h"
@@ -29,6 +30,7 @@ struct Options {
     std::string device;
     double timeoutSeconds = 30;
     bool quiet = false;
+    bool json = false;
     std::string script;
 };
 
@@ -56,6 +58,14 @@ void setEnv(const std::string& name, const std::string& value) {
 #else
     setenv(name.c_str(), value.c_str(), 1);
 #endif
+}
+
+// "COM3" and "\\.\COM3" name the same port; the converter takes the device path form.
+std::string devicePathOf(const std::string& port) {
+    if (port.size() > 3 && (port.compare(0, 3, "COM") == 0 || port.compare(0, 3, "com") == 0) &&
+        port.find_first_not_of("0123456789", 3) == std::string::npos)
+        return "\\\\.\\COM" + port.substr(3);
+    return port;
 }
 
 // The COM port number in "\\.\COM<n>", for mapping a device path onto it.
@@ -192,13 +202,13 @@ int Session::status() { return commandStatus(*this); }
 int Session::connect() { return commandConnect(*this); }
 int Session::identify() { return commandIdentify(*this); }
 
-int runScriptFile(Session& session, const std::string& path) {
+int runScriptFile(Session& session, const std::string& path, const CommandExtension& more) {
     std::ifstream file(path);
     if (!file) {
         say("orbelctl: cannot read script %s\n", path.c_str());
         return kUsage;
     }
-    return runScript(file, path, session, output::out());
+    return runScript(file, path, session, output::out(), more);
 }
 
 }  // namespace
@@ -216,24 +226,32 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
     app.add_flag("-q,--quiet", options.quiet, "Hide the converter's trace");
+    app.add_flag("--json", options.json, "Machine data as JSON, for scripts");
     app.add_option("--script", options.script, "Run the subcommands of a file, one per line ('#' comments)");
 
     Session session(options);
-    std::function<int()> action;
-    addCommands(app, session, action, std::make_shared<std::vector<std::string>>());
+    MachineDataSession data;
+    const CommandExtension machineData = [&data](CLI::App& a, Actions& actions) { addMachineDataCommands(a, data, actions); };
+    Actions actions;
+    addCommands(app, session, actions, std::make_shared<std::vector<std::string>>(), machineData);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         return status == 0 ? kOk : kUsage;
     }
-    if (!action && options.script.empty()) {
+    if (actions.empty() && options.script.empty()) {
         std::fputs(app.help().c_str(), stdout);
         return kUsage;
     }
+    options.port = devicePathOf(options.port);
 
     output::init(options.quiet);
     if (const int opened = session.open()) return opened;
-    if (!options.script.empty()) return runScriptFile(session, options.script);
-    return action();
+    data.link = &session.link();
+    data.library = &session.library();
+    data.timeoutSeconds = options.timeoutSeconds;
+    data.json = options.json;
+    if (!options.script.empty()) return runScriptFile(session, options.script, machineData);
+    return runActions(actions);
 }

@@ -14,22 +14,31 @@ std::vector<std::string> splitWords(const std::string& line) {
 
 }  // namespace
 
-void addCommands(CLI::App& app, Commands& commands, std::function<int()>& action,
-                 std::shared_ptr<std::vector<std::string>> bytes) {
+void addCommands(CLI::App& app, Commands& commands, Actions& actions, std::shared_ptr<std::vector<std::string>> bytes,
+                 const CommandExtension& more) {
     auto* send = app.add_subcommand("send", "Send one raw legacy package and print the answer, raw and decoded");
     send->add_option("bytes", *bytes, "Package bytes in hex, e.g. AA 03 01 00 51")->required();
-    send->callback([&commands, &action, bytes] { action = [&commands, bytes] { return commands.send(*bytes); }; });
+    send->callback(
+        [&commands, &actions, bytes] { actions.push_back([&commands, bytes] { return commands.send(*bytes); }); });
 
     app.add_subcommand("status", "Module status (0x01) and boot status (0x04), decoded")
-        ->callback([&commands, &action] { action = [&commands] { return commands.status(); }; });
+        ->callback([&commands, &actions] { actions.push_back([&commands] { return commands.status(); }); });
     app.add_subcommand("connect", "Connect to the machine (0xE6, repeated while busy)")
-        ->callback([&commands, &action] { action = [&commands] { return commands.connect(); }; });
+        ->callback([&commands, &actions] { actions.push_back([&commands] { return commands.connect(); }); });
     app.add_subcommand("identify", "Identify the machine (0xFA until done, then 0xFB): model, number, version")
-        ->callback([&commands, &action] { action = [&commands] { return commands.identify(); }; });
-    app.require_subcommand(0, 1);
+        ->callback([&commands, &actions] { actions.push_back([&commands] { return commands.identify(); }); });
+    if (more) more(app, actions);
+    app.require_subcommand(0, 0);
 }
 
-int runScript(std::istream& script, const std::string& name, Commands& commands, std::FILE* messages) {
+int runActions(const Actions& actions) {
+    for (const auto& action : actions)
+        if (const int result = action()) return result;
+    return kOk;
+}
+
+int runScript(std::istream& script, const std::string& name, Commands& commands, std::FILE* messages,
+              const CommandExtension& more) {
     int lineNumber = 0;
     for (std::string line; std::getline(script, line);) {
         ++lineNumber;
@@ -39,8 +48,8 @@ int runScript(std::istream& script, const std::string& name, Commands& commands,
         auto words = splitWords(line);
         if (words.empty()) continue;
         CLI::App app("orbelctl script line");
-        std::function<int()> action;
-        addCommands(app, commands, action, std::make_shared<std::vector<std::string>>());
+        Actions actions;
+        addCommands(app, commands, actions, std::make_shared<std::vector<std::string>>(), more);
         std::reverse(words.begin(), words.end());  // CLI11 takes the arguments last-first
         try {
             app.parse(words);
@@ -49,10 +58,10 @@ int runScript(std::istream& script, const std::string& name, Commands& commands,
             std::fflush(messages);
             return kUsage;
         }
-        if (!action) continue;
+        if (actions.empty()) continue;
         std::fprintf(messages, "> %s\n", line.c_str());
         std::fflush(messages);
-        const int result = action();
+        const int result = runActions(actions);
         if (result != kOk) {
             std::fprintf(messages, "%s:%d: stopped (exit status %d)\n", name.c_str(), lineNumber, result);
             std::fflush(messages);

@@ -28,12 +28,22 @@ public:
     virtual int identify() = 0;
 };
 
-// Registers the subcommands on `app`; parsing leaves the chosen one in `action`. `bytes` holds
-// the words of "send" and must live as long as `action`.
-void addCommands(CLI::App& app, Commands& commands, std::function<int()>& action,
-                 std::shared_ptr<std::vector<std::string>> bytes);
+// The chosen subcommands' work, in the order given.
+using Actions = std::vector<std::function<int()>>;
+// Registers further subcommands (the machine-data ones) on an app; each appends to the actions.
+using CommandExtension = std::function<void(CLI::App&, Actions&)>;
 
-// Runs the subcommands of a script, one per line ('#' starts a comment), until one fails.
-// Messages (each line run, where the script went wrong) go to `messages`; `name` is the
+// Registers the subcommands on `app`; parsing appends the chosen ones to `actions` in the order
+// given, so that one call runs a whole session ("connect identify params FILE"). `bytes` holds
+// the words of "send" and must live as long as `actions`.
+void addCommands(CLI::App& app, Commands& commands, Actions& actions, std::shared_ptr<std::vector<std::string>> bytes,
+                 const CommandExtension& more = {});
+
+// Runs actions in order; the first that does not succeed ends the run with its status.
+int runActions(const Actions& actions);
+
+// Runs the subcommands of a script, each line one or more ('#' starts a comment), until one
+// fails. Messages (each line run, where the script went wrong) go to `messages`; `name` is the
 // script's name in them.
-int runScript(std::istream& script, const std::string& name, Commands& commands, std::FILE* messages);
+int runScript(std::istream& script, const std::string& name, Commands& commands, std::FILE* messages,
+              const CommandExtension& more = {});

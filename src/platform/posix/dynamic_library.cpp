@@ -13,4 +13,9 @@ void* librarySymbol(LibraryHandle library, const char* name) { return library ? 
 
 bool freeLibrary(LibraryHandle library) { return library && dlclose(library) == 0; }
 
+std::string lastLibraryError() {
+    const char* message = dlerror();
+    return message != nullptr ? message : "unknown reason";
+}
+
 }  // namespace platform

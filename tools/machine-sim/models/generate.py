@@ -102,8 +102,16 @@ def application(product, number, version):
     o[0x4005] = array("Op hours counters I32", "ro", [var("Counter I32 1", I32, "ro", 0)])
     o[0x4006] = array("Op hours counters float", "ro", [var("Counter float 1", F32, "ro", "0.0")])
 
+    # Outputs, one object per value type; the converter writes U8 outputs (commands).
     o[0x5000] = array("Outputs U8", "ro", [var(f"Output {i}", U8, "rw", 0) for i in range(1, 9)])
-    o[0x5100] = array("Inputs U8", "ro", [var(f"Input U8 {i}", U8, "ro", i % 2) for i in range(1, 9)])
+    o[0x5001] = array("Outputs U16", "ro", [var(f"Output U16 {i}", U16, "rw", 0) for i in range(1, 5)])
+    o[0x5002] = array("Outputs U32", "ro", [var(f"Output U32 {i}", U32, "rw", 0) for i in range(1, 3)])
+    o[0x5003] = array("Outputs I8", "ro", [var(f"Output I8 {i}", I8, "rw", 0) for i in range(1, 3)])
+    o[0x5004] = array("Outputs I16", "ro", [var(f"Output I16 {i}", I16, "rw", 0) for i in range(1, 3)])
+    o[0x5005] = array("Outputs I32", "ro", [var(f"Output I32 {i}", I32, "rw", 0) for i in range(1, 3)])
+    o[0x5006] = array("Outputs float", "ro", [var(f"Output float {i}", F32, "rw", "0.0") for i in range(1, 3)])
+    # Every input a value of its own, so that a read of the wrong one shows.
+    o[0x5100] = array("Inputs U8", "ro", [var(f"Input U8 {i}", U8, "ro", 0x30 + i) for i in range(1, 9)])
     o[0x5101] = array("Inputs U16", "ro", [var(f"Input U16 {i}", U16, "ro", 500 + i) for i in range(1, 5)])
     o[0x5102] = array("Inputs U32", "ro", [var(f"Input U32 {i}", U32, "ro", 70000 + i) for i in range(1, 3)])
     o[0x5103] = array("Inputs I8", "ro", [var(f"Input I8 {i}", I8, "ro", -i) for i in range(1, 3)])
