@@ -3,12 +3,16 @@
 #include "common/orbel_trace.h"
 
 namespace {
+// With no machine identified no address belongs to any class: every range runs from this address
+// down to 0, so it is empty, and no single address equals it (legacy addresses are 16-bit).
+constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
+
 void notImplemented(const char* name) { ORBEL_Trace("%s(): not implemented!\n", name); }
 }  // namespace
 
 uint32_t MachineSpecificDummy::getParameterAddrMin() {
     notImplemented("MachineSpecificDummy::getParameterAddrMin");
-    return 0;
+    return kNoAddress;
 }
 
 uint32_t MachineSpecificDummy::getParameterAddrMax() {
@@ -18,7 +22,7 @@ uint32_t MachineSpecificDummy::getParameterAddrMax() {
 
 uint32_t MachineSpecificDummy::getErrorArchiveAddrStart() {
     notImplemented("MachineSpecificDummy::getErrorArchiveAddrStart");
-    return 0;
+    return kNoAddress;
 }
 
 uint32_t MachineSpecificDummy::getErrorArchiveAddrEnd() {
@@ -28,7 +32,7 @@ uint32_t MachineSpecificDummy::getErrorArchiveAddrEnd() {
 
 uint32_t MachineSpecificDummy::getChargerParamAddrStart() {
     notImplemented("MachineSpecificDummy::getChargerParamAddrStart");
-    return 0;
+    return kNoAddress;
 }
 
 uint32_t MachineSpecificDummy::getChargerParamAddrEnd() {
@@ -38,7 +42,7 @@ uint32_t MachineSpecificDummy::getChargerParamAddrEnd() {
 
 uint32_t MachineSpecificDummy::getBlockDownloadAddrStart() {
     notImplemented("MachineSpecificDummy::getBlockDownloadAddrStart");
-    return 0;
+    return kNoAddress;
 }
 
 uint32_t MachineSpecificDummy::getBlockDownloadAddrEnd() {
@@ -48,7 +52,7 @@ uint32_t MachineSpecificDummy::getBlockDownloadAddrEnd() {
 
 int32_t MachineSpecificDummy::convertAddrToBlockDownloadId(uint32_t) {
     notImplemented("MachineSpecificDummy::convertAddrToBlockDownloadId");
-    return 0;
+    return -1;
 }
 
 uint32_t MachineSpecificDummy::getBlockDownloadPacketSize(uint32_t) {
@@ -83,17 +87,17 @@ uint32_t MachineSpecificDummy::handleWriteOpHoursCounter(uint8_t, uint8_t, uint8
 
 uint32_t MachineSpecificDummy::getSerialNumberReqAddr() {
     notImplemented("MachineSpecificDummy::getSerialNumberReqAddr");
-    return 0;
+    return kNoAddress;
 }
 
 uint32_t MachineSpecificDummy::getMaterialNumberReqAddr() {
     notImplemented("MachineSpecificDummy::getMaterialNumberReqAddr");
-    return 0;
+    return kNoAddress;
 }
 
 int32_t MachineSpecificDummy::getOpHoursCounterReqAddr() {
     notImplemented("MachineSpecificDummy::getOpHoursCounterReqAddr");
-    return 0;
+    return -1;
 }
 
 uint8_t MachineSpecificDummy::startOpHoursCounterReq(uint32_t, uint8_t) {

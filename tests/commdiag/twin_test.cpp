@@ -180,7 +180,7 @@ TEST_F(TwinSessionTest, SmSessionReadsAndWritesEveryKindOfObject) {
     log::setLevel(0);
 
     // Typed reads of the twin's values, one of every area and type it has.
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadInput(1, v, E); }, 1, "input U8");
+    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadInput(1, v, E); }, 49, "input U8");
     expectRead<uint16_t>(this, [&](uint16_t* v) { return client->ReadInput(1, v, E); }, 501, "input U16");
     expectRead<uint32_t>(this, [&](uint32_t* v) { return client->ReadInput(1, v, E); }, 70001, "input U32");
     expectRead<int8_t>(this, [&](int8_t* v) { return client->ReadInput(1, v, E); }, -1, "input I8");

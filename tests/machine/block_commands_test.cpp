@@ -276,3 +276,18 @@ TEST_F(BlockCommands, TraceLinesSayWhatHappened) {
 }
 
 }  // namespace
+
+// A machine no model knows (or none identified yet): address 0 is no error memory, parameter or
+// counter, and nothing is read or written on the machine.
+TEST_F(BlockCommands, WithoutAKnownModelNoAddressBelongsToAnyClass) {
+    conv->setMachineType({3, 200, 0});  // a new type record: the model is chosen again
+    const size_t before = client.calls.size();
+    for (uint8_t address : {0, 1, 4, 0x6C}) {
+        EXPECT_EQ(state(ask(0x07, {address, 1})), address == 4 ? 1 : 3) << int(address);
+        EXPECT_EQ(state(ask(0x0D, {address, 1, 7})), 3) << int(address);
+    }
+    EXPECT_EQ(state(ask(0x1D, {0x00, 0x00, 1})), 3);
+    EXPECT_EQ(state(ask(0x0B, {0x00, 0x00, 1, 7})), 3);
+    EXPECT_EQ(client.calls.size(), before) << "nothing started on the machine";
+    EXPECT_FALSE(conv->isBusy());
+}
