@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Puts serican.dll where the converter loads it from on a service PC, inside the prefix's drive C.
 source "$(dirname "$0")/session-lib.sh"
-dir=$(winepath -u 'C:\Dravenik\QUILLON\can_dll' 2>/dev/null)
+dir=$(windows_path_to_unix 'C:\Dravenik\QUILLON\can_dll')
 mkdir -p "$dir"
 cp "$WINDOWS_BIN/serican.dll" "$dir/serican.dll.part"
 mv "$dir/serican.dll.part" "$dir/serican.dll"

@@ -53,6 +53,12 @@ start_machine() {
   machine_pty=$(head -1 "$work/$name.out")
 }
 
+# windows_path_to_unix PATH: where a Windows path of the prefix lies on Linux. winepath is run by
+# the lane's loader: the winepath command would take 32-bit wine whenever it is installed.
+windows_path_to_unix() {
+  "$WINE_EXEC" winepath -u "$1" 2>/dev/null | tr -d '\r'
+}
+
 # link_com N PATH: COM<N> of the prefix becomes the serial device PATH (as wine maps COM ports).
 link_com() {
   local link="$WINEPREFIX/dosdevices/com$1"

@@ -2,7 +2,7 @@
 # The converter when serican.dll is missing from its fixed path: the host keeps running, the
 # converter still answers, and connecting is refused instead of hanging or crashing.
 source "$(dirname "$0")/session-lib.sh"
-driver=$(winepath -u 'C:\Dravenik\QUILLON\can_dll\serican.dll' 2>/dev/null)
+driver=$(windows_path_to_unix 'C:\Dravenik\QUILLON\can_dll\serican.dll')
 if [ -e "$driver" ]; then
   echo "the driver is already installed in this prefix; this test runs before wine.driver.install"
   exit 1

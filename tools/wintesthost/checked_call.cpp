@@ -1,5 +1,7 @@
 #include "checked_call.h"
 
+#if defined(__i386__)
+
 // The call is made in assembly, because a compiler-made call adjusts the stack pointer itself
 // afterwards and would hide what the callee did. EBP is kept by every callee (the host relies on
 // it too), so the stack pointer before the arguments is taken back from EBP, not trusted to a
@@ -63,3 +65,5 @@ CallRecord callRaw(const void* fn, const uint32_t* args, uint32_t count) {
 }
 
 }  // namespace wintesthost
+
+#endif

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#if defined(__i386__)
+
 // A __stdcall function of one argument that forgets to keep EBX, as a broken export might.
 asm(R"(
     .text
@@ -52,3 +54,5 @@ void runSelfTest(Checks& checks) {
 }
 
 }  // namespace wintesthost
+
+#endif
