@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "error.h"
 #include "platform/clock.h"
@@ -27,6 +28,11 @@ constexpr uint32_t kBrokenPortPauseMs = 100;
 // A send may hold the line for its time-out; the close frame needs as long again.
 constexpr uint32_t kCloseWaitMs = 3 * kSendTimeoutMs;
 constexpr std::size_t kReadChunk = 2048;
+// The line carries one 16-byte frame in 4.17 ms. Frames go to the port at that pace, at most
+// this many ahead of the wire (a margin for a sender that is scheduled late): the system's buffer would take kilobytes, and a frame sent now (a
+// heartbeat between the segments of a block transfer) would wait behind all of them.
+constexpr auto kFrameTime = std::chrono::microseconds(16 * 10 * 1000000 / kLineBitsPerSecond);
+constexpr int kFramesAhead = 4;
 
 unsigned comNumberOf(const char* busName) {
     int number = 0;
@@ -62,6 +68,11 @@ uint8_t Driver::send(const CanMessage& message) {
     // Checked under the lock: once the close frame went out, nothing may follow it.
     if (gate_.closed() || !port_.isOpen()) return 1;
     const SerialFrame frame = encodeSendFrame(message);
+    const auto now = std::chrono::steady_clock::now();
+    if (lineFreeAt_ < now) lineFreeAt_ = now;
+    const auto ahead = lineFreeAt_ - now;
+    if (ahead > kFramesAhead * kFrameTime) std::this_thread::sleep_for(ahead - kFramesAhead * kFrameTime);
+    lineFreeAt_ += kFrameTime;
     return port_.write(frame.data(), frame.size(), kSendTimeoutMs) == frame.size() ? 0 : 1;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 
 #include "call_gate.h"
@@ -26,6 +27,7 @@ public:
 private:
     platform::SerialPort port_;
     platform::Mutex sendLock_;  // one frame on the line at a time
+    std::chrono::steady_clock::time_point lineFreeAt_{};  // when the frames handed over so far are out (send lock)
     CallGate gate_;
     FrameDecoder decoder_;  // the receiving thread's: bytes read but not yet returned as frames
 };

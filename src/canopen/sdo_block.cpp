@@ -10,19 +10,55 @@
 
 namespace canopen::sdo {
 
+namespace {
+
+// A block's acknowledgement comes within a few frame times; when it has not come after this, the
+// block's final segment or the acknowledgement was lost on the line, and the final segment goes
+// again (the receiver answers it with its acknowledgement) instead of the transfer timing out.
+// A block download's initiate and end requests are repeated the same way.
+constexpr uint32_t kAckWaitMs = 1000;
+constexpr uint32_t kAckAlarmId = 1;
+
+bool awaitsBlockAck(const SdoLine& line) {
+    return line.role == kSdoRoleClient ? line.clientWait == ClientWait::BlockAck
+                                       : line.serverWait == ServerWait::BlockAck;
+}
+
+bool awaitsBlockAnswer(const SdoLine& line) {
+    if (!inProgress(line.state)) return false;
+    if (awaitsBlockAck(line)) return true;
+    // The client of a block download also repeats its initiate and end requests.
+    return line.role == kSdoRoleClient && (line.clientWait == ClientWait::BlockDownloadInitiateAnswer ||
+                                           line.clientWait == ClientWait::BlockDownloadEndAnswer);
+}
+
+void onAckWait(NodeData* node, uint32_t) {
+    SdoLine& line = node->sdo;
+    line.ackAlarm = NO_ALARM;
+    if (!awaitsBlockAnswer(line)) return;
+    transmit(node, transmitCobId(node, line.role, line.channel), line.blockFinalFrame);
+    line.ackAlarm = armAlarm(node, kAckAlarmId, onAckWait, kAckWaitMs, 0);
+}
+
+}  // namespace
+
+// A block of up to 127 segments takes half a second on a 38400 bit/s adapter line. Each segment
+// but the last is handed to the driver without the stack lock, so that the alarm thread's
+// heartbeat and the host's calls get in between segments instead of waiting for the whole block.
+// Only a receive thread sends blocks (they answer frames), so the port stays open meanwhile.
 void sendBlock(NodeData* node) {
     SdoLine& line = node->sdo;
     const uint32_t cobId = transmitCobId(node, line.role, line.channel);
-    const uint8_t* data = lineData(line);
     uint32_t position = line.lastBlockOffset;
     line.sequence = 0;
     line.lastSegment = false;
+    line.ackAlarm = cancelAlarm(line.ackAlarm);  // a repeat armed for the initiate request is over
+    const uint32_t generation = ++line.generation;
     for (uint8_t sequence = 1; sequence <= line.blockSize; ++sequence) {
         const uint32_t n = std::min<uint32_t>(kSegmentBytes, line.count - position);
         const bool last = position + n >= line.count;
-        uint8_t frame[8]{};
-        frame[0] = command::blockSegment(sequence, last);
-        std::memcpy(frame + 1, data + position, n);
+        uint8_t frame[8]{command::blockSegment(sequence, last)};
+        std::memcpy(frame + 1, lineData(line) + position, n);
         position += n;
         line.sequence = sequence;
         if (last) {
@@ -30,13 +66,27 @@ void sendBlock(NodeData* node) {
             line.endDataCount = static_cast<uint8_t>(kSegmentBytes - n);
         }
         // A segment the driver drops is one the receiver does not acknowledge; it goes again.
-        transmit(node, cobId, frame);
-        if (last) break;
+        if (last || sequence == line.blockSize) {
+            repeatUnanswered(node, frame);
+            transmit(node, cobId, frame);
+            break;
+        }
+        transmitOutsideLock(node, cobId, frame);
+        // The transfer may have ended (time-out, abort) while the lock was free.
+        if (line.generation != generation || !inProgress(line.state) || !awaitsBlockAck(line)) return;
     }
+}
+
+void repeatUnanswered(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    std::memcpy(line.blockFinalFrame, frame, sizeof line.blockFinalFrame);
+    line.ackAlarm = cancelAlarm(line.ackAlarm);
+    line.ackAlarm = armAlarm(node, kAckAlarmId, onAckWait, kAckWaitMs, 0);
 }
 
 bool acceptBlockAck(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
+    line.ackAlarm = cancelAlarm(line.ackAlarm);
     const uint8_t acknowledged = frame[1];
     const uint8_t nextBlockSize = frame[2];
     // The receiver cannot have seen a segment that was never sent; anything up to the count sent

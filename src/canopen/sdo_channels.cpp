@@ -1,5 +1,6 @@
 // Where SDO frames come from and go to: the server row 0x1200 and the 127 client rows of the
 // dictionary, read afresh on every use so that writes to them take effect at once.
+#include "alarm.h"
 #include "can_port.h"
 #include "node_data.h"
 #include "sdo_engine.h"
@@ -72,14 +73,32 @@ uint32_t transmitCobId(NodeData* node, uint8_t role, uint8_t channel) {
     return role == kSdoRoleServer ? serverAnswerCobId(node) : clientRequestCobId(node, channel);
 }
 
-bool transmit(NodeData* node, uint32_t cobId, const uint8_t* bytes) {
-    if (node->nodeState != Operational && node->nodeState != Pre_operational) return false;
+namespace {
+CanMessage dataFrame(uint32_t cobId, const uint8_t* bytes) {
     CanMessage message{};
     message.cobId = static_cast<uint16_t>(cobId & kCobIdMask);
     message.rtr = 0;
     message.len = 8;
     std::memcpy(message.data, bytes, 8);
+    return message;
+}
+bool maySend(const NodeData* node) { return node->nodeState == Operational || node->nodeState == Pre_operational; }
+}  // namespace
+
+bool transmit(NodeData* node, uint32_t cobId, const uint8_t* bytes) {
+    if (!maySend(node)) return false;
+    const CanMessage message = dataFrame(cobId, bytes);
     return sendCanFrame(node->port, &message) == 0;
+}
+
+bool transmitOutsideLock(NodeData* node, uint32_t cobId, const uint8_t* bytes) {
+    if (!maySend(node)) return false;
+    const CanMessage message = dataFrame(cobId, bytes);
+    CanPort* const port = node->port;
+    unlockStack();
+    const uint8_t result = sendCanFrame(port, &message);
+    lockStack();
+    return result == 0;
 }
 
 }  // namespace canopen::sdo

@@ -143,6 +143,7 @@ void onBlockDownloadAck(NodeData* node, const uint8_t* frame) {
     if (!acceptBlockAck(node, frame)) return;
     line.clientWait = ClientWait::BlockDownloadEndAnswer;
     const uint8_t end[8]{command::blockEnd(ClientCommand::BlockDownload, line.endDataCount)};
+    repeatUnanswered(node, end);
     sendToServer(node, end);
 }
 
@@ -237,6 +238,7 @@ uint8_t startDownload(NodeData* node, uint8_t nodeId, uint16_t index, uint8_t su
         line.clientWait = ClientWait::BlockDownloadInitiateAnswer;
         putHeader(frame, command::blockDownload(), index, subIndex);
         put32(frame + 4, count);
+        repeatUnanswered(node, frame);
     } else if (count >= 1 && count <= kExpeditedBytes) {
         line.clientWait = ClientWait::DownloadInitiateAnswer;
         putHeader(frame, command::expeditedDownload(static_cast<uint8_t>(kExpeditedBytes - count)), index, subIndex);

@@ -45,6 +45,8 @@ uint32_t transmitCobId(NodeData* node, uint8_t role, uint8_t channel);
 // Sends one 8-byte data frame; false when the node may not send (only Operational and
 // Pre_operational may) or the driver refuses it.
 bool transmit(NodeData* node, uint32_t cobId, const uint8_t* bytes);
+// The same, with the stack lock let go for the driver's send; the caller holds it once.
+bool transmitOutsideLock(NodeData* node, uint32_t cobId, const uint8_t* bytes);
 
 // Line keeping.
 void releaseLine(NodeData* node);
@@ -75,6 +77,9 @@ void handleClientFrame(NodeData* node, uint8_t channel, const uint8_t* frame);
 // Sending side: sends the block that starts at lastBlockOffset, with blockSize segments at most;
 // the caller's role then waits for its acknowledgement.
 void sendBlock(NodeData* node);
+// Sends `frame` again when no answer has come after a while (a block's final segment, a block
+// download's initiate or end request); any answer or the end of the transfer stops it.
+void repeatUnanswered(NodeData* node, const uint8_t* frame);
 // Sending side: an acknowledgement; returns true when every byte is acknowledged, false when
 // the next block went out or the transfer was aborted (the line state tells which).
 bool acceptBlockAck(NodeData* node, const uint8_t* frame);

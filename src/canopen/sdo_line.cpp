@@ -37,7 +37,9 @@ void onTimeout(NodeData* node, uint32_t) {
 void releaseLine(NodeData* node) {
     SdoLine& line = node->sdo;
     line.alarm = cancelAlarm(line.alarm);
+    line.ackAlarm = cancelAlarm(line.ackAlarm);
     static_cast<SdoTransfer&>(line) = SdoTransfer{};
+    ++line.generation;
     // Only the bytes written since the last free can be non-zero, so clearing them clears the
     // whole inline buffer.
     std::memset(line.data, 0, std::min(line.inlineUsed, kSdoLineInlineSize));

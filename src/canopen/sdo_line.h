@@ -90,10 +90,13 @@ struct SdoTransfer {
     uint8_t segmentsSinceAck = 0;  // receiving side: frames seen since the last acknowledgement
     uint32_t objectSize = 0;       // size indicated for the block transfer
     uint32_t lastBlockOffset = 0;  // offset at the start of the current block
+    uint8_t blockFinalFrame[8]{};  // sending side: the frame sent again when no answer comes
 };
 
 struct SdoLine : SdoTransfer {
-    AlarmHandle alarm = NO_ALARM;  // time-out
+    AlarmHandle alarm = NO_ALARM;     // time-out
+    AlarmHandle ackAlarm = NO_ALARM;  // block answer not come: the last frame goes again
+    uint32_t generation = 0;          // moves on whenever a block is (re)started or the line is freed
     uint8_t data[kSdoLineInlineSize]{};
     std::unique_ptr<uint8_t[]> heapBuffer;  // replaces data for transfers above the inline size
     uint32_t heapSize = 0;

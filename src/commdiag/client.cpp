@@ -3,6 +3,7 @@
 #include "library_state.h"
 #include "log.h"
 #include "node_state_names.h"
+#include "transfers.h"
 
 #include "canopen/alarm.h"
 #include "canopen/can_driver.h"
@@ -141,6 +142,9 @@ void Client::beginShutdown() {
     StackAccess lock;
     Client* self = this;
     libraryState().currentClient.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+    // A firmware update or block transfer in flight ends here, without its callback.
+    detail::abandonFirmwareUpdate(this);
+    detail::abandonBlockTransfer(this);
 }
 
 bool Client::Init() {
@@ -214,32 +218,21 @@ uint32_t Client::GetRemainingTransferBytes(unsigned char line) {
     return remaining;
 }
 
-// Block upload and firmware update are not offered by this build: their starts are refused
-// the way a refused start is reported, and their progress shows nothing running.
-int Client::StartBlockTransfer(const char*, uint32_t, uint32_t, BlockTransferCallback, uint32_t) {
-    log::line(log::kAlways, "Block transfer is not available");
-    return RESULT_INVALID;
+int Client::StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback,
+                               uint32_t localAddress) {
+    return detail::startBlockTransfer(this, path, blockId, packetSize, callback, &localAddress);
 }
 
-int Client::StartBlockTransfer(const char*, uint32_t, uint32_t, BlockTransferCallback) {
-    log::line(log::kAlways, "Block transfer is not available");
-    return RESULT_INVALID;
+int Client::StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) {
+    return detail::startBlockTransfer(this, path, blockId, packetSize, callback, nullptr);
 }
 
-int Client::GetBlockTransferProgress(unsigned char* percent) {
-    if (percent) *percent = 0;
-    return 0;
+int Client::GetBlockTransferProgress(unsigned char* percent) { return detail::blockTransferProgress(percent); }
+
+int Client::StartFirmwareUpdate(const char* path, FirmwareUpdateCallback callback) {
+    return detail::startFirmwareUpdate(this, path, callback);
 }
 
-int Client::StartFirmwareUpdate(const char*, FirmwareUpdateCallback) {
-    libraryState().firmwareUpdateState.store(7, std::memory_order_relaxed);
-    log::line(log::kAlways, "Firmware update is not available");
-    return RESULT_INVALID;
-}
-
-int Client::GetFirmwareUpdateProgress(unsigned char* percent) {
-    if (percent) *percent = 0;
-    return libraryState().firmwareUpdateState.load(std::memory_order_relaxed);
-}
+int Client::GetFirmwareUpdateProgress(unsigned char* percent) { return detail::firmwareUpdateProgress(this, percent); }
 
 }  // namespace CommDiag

@@ -1,5 +1,6 @@
 #include "library_state.h"
 
+#include "canopen/alarm.h"
 #include "canopen/node_data.h"
 
 namespace CommDiag::detail {
@@ -19,6 +20,14 @@ LibraryState& libraryState() {
 canopen::NodeData& localNode() {
     static canopen::NodeData* node = new canopen::NodeData();
     return *node;
+}
+
+StackSection::StackSection() : locked_(libraryState().stackRunning.load(std::memory_order_acquire)) {
+    if (locked_) canopen::lockStack();
+}
+
+StackSection::~StackSection() {
+    if (locked_) canopen::unlockStack();
 }
 
 bool claimSdo() { return (libraryState().sdoBusy.fetch_or(1u, std::memory_order_acq_rel) & 1u) == 0; }

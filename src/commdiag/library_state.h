@@ -38,9 +38,6 @@ struct LibraryState {
     Client::ReadNrElementCallbackInfo readNrInfo;
     ConnectionCallback closeCallback = nullptr;
 
-    // Refused starts of the transfers not offered by this build leave this state.
-    std::atomic<int> firmwareUpdateState{0};
-
     void resetPendingRequests();
 };
 
@@ -49,6 +46,19 @@ LibraryState& libraryState();
 // The local node, one per process and never freed: stack threads may still look at it while
 // the process ends.
 canopen::NodeData& localNode();
+
+// Holds the stack lock for a scope when the stack runs (before Init and after destruction
+// there is no lock and no other thread).
+class StackSection {
+public:
+    StackSection();
+    ~StackSection();
+    StackSection(const StackSection&) = delete;
+    StackSection& operator=(const StackSection&) = delete;
+
+private:
+    bool locked_;
+};
 
 // Test-and-set of bit 0; true when this caller won the flag.
 bool claimSdo();

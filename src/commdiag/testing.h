@@ -9,4 +9,8 @@ namespace CommDiag::testing {
 using PollWait = void (*)(uint32_t ms);
 void setPollWait(PollWait wait);
 
+// How long the firmware update waits, from the restart on, for the machine to come back, erase
+// and report the erase before it gives up; 0 restores the default (five minutes).
+void setFirmwareWaitLimit(uint32_t ms);
+
 }  // namespace CommDiag::testing

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr int kNoObject = 22;
+// The block whose completion needs no reconnection.
+constexpr uint32_t kFinalBlockId = 4;
 
 // The machine restarts after a download; it gets this long before the connection starts again.
 constexpr uint32_t kReconnectDelayMs = 1500;
@@ -79,6 +81,25 @@ void connectAfterClose() {
     }
 }
 
+// Closes the connection after a download; its callback connects again. Both run on the link's
+// reconnect thread: the download's completion comes on a stack thread, and the client's
+// connection calls belong to one thread. Busy first, until the connection is back.
+void closeConnectionAfterDownload() {
+    const char* const name = "closeAfterDownload";
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    if (ORBEL_CommDiag::CloseConnection() == 0) {
+        ORBEL_Trace("%s(): Closing requested\n", name);
+    } else {
+        ORBEL_Trace("%s(): unable to close connection\n", name);
+        conv->setIdle();
+    }
+}
+
+void closeAfterDownload(ORBEL_Conv* conv) {
+    conv->setBusy();
+    ORBEL_ScheduleReconnect(0, closeConnectionAfterDownload);
+}
+
 }  // namespace
 
 void CloseConnection_callback(int result) {
@@ -97,6 +118,43 @@ void CloseConnection_callback(int result) {
     // stack thread holding the stack lock. The converter stays busy meanwhile.
     conv->setBusy();
     ORBEL_ScheduleReconnect(kReconnectDelayMs, connectAfterClose);
+}
+
+void BlockDownload_callback(int result, uint32_t uploadIndex) {
+    const char* const name = __func__;
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    // The handler is free again before the state says so, so that a host seeing the state
+    // change may start the next download at once.
+    conv->getBlockDownloadHandler().resetBlockDownload();
+    if (result != 0) {
+        ORBEL_Trace("%s(): block download finished with errors (retVal: %d uploadIndex: %d)\n", name, result,
+                    static_cast<int>(uploadIndex));
+        conv->setError();
+        return;
+    }
+    ORBEL_Trace("%s(): block download finished successfully (uploadIndex: %d)\n", name, static_cast<int>(uploadIndex));
+    if (uploadIndex == kFinalBlockId) {
+        ORBEL_Trace("%s(): block download finalized\n", name);
+        conv->setIdle();
+        return;
+    }
+    closeAfterDownload(conv);
+}
+
+void FirmwareDownload_callback(int result, int node) {
+    const char* const name = __func__;
+    ORBEL_Conv* conv = ORBEL_Conv::getInstance();
+    conv->getBlockDownloadHandler().resetBlockDownload();
+    if (result != 0) {
+        ORBEL_Trace("%s(): FW Update failed. Node: %d\n", name, node);
+        // Reported, unlike a success: the host learns it from the next answer's state.
+        conv->setError();
+        return;
+    }
+    ORBEL_Trace("%s(): FW Update done successfully. Node: %d\n", name, node);
+    // The machine runs new firmware: its version and type are read afresh after reconnecting.
+    conv->forgetSoftware();
+    closeAfterDownload(conv);
 }
 
 void ReadMachineMode_callback(int result, int, unsigned char, void* value) {

@@ -21,4 +21,6 @@ void ReadMachineParameter_callback(int result, int valueType, unsigned char subI
 void WriteMachineParameter_callback(int result, int valueType, unsigned char subIndex, void* value);
 void ErrorBufferEntry_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
 void WriteErrorBufferEntry_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
+void BlockDownload_callback(int result, uint32_t uploadIndex);
+void FirmwareDownload_callback(int result, int node);
 

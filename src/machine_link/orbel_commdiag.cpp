@@ -184,6 +184,32 @@ int32_t ORBEL_CommDiag::CloseConnection() {
     return c->CloseConnection(CloseConnection_callback);
 }
 
+int32_t ORBEL_CommDiag::StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize,
+                                           const uint32_t* localAddress) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    if (localAddress != nullptr) return c->StartBlockTransfer(path, blockId, packetSize, BlockDownload_callback, *localAddress);
+    return c->StartBlockTransfer(path, blockId, packetSize, BlockDownload_callback);
+}
+
+int32_t ORBEL_CommDiag::GetBlockTransferProgress(uint8_t* percent) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    return c->GetBlockTransferProgress(percent);
+}
+
+int32_t ORBEL_CommDiag::StartFirmwareUpdate(const char* path) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    return c->StartFirmwareUpdate(path, FirmwareDownload_callback);
+}
+
+int32_t ORBEL_CommDiag::GetFirmwareUpdateProgress(uint8_t* percent) {
+    CommDiag::IClient* c = activeClient();
+    if (c == nullptr) return CommDiag::RESULT_NOT_READY;
+    return c->GetFirmwareUpdateProgress(percent);
+}
+
 int32_t ORBEL_CommDiag::ReadMachineType() {
     CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;

@@ -48,6 +48,13 @@ public:
     // A null entry writes zeros (the upper five bits of the flag byte keep what the transfer
     // record holds) and logs the misuse.
     static int32_t WriteErrorBufferEntry(uint8_t entryNumber, const CommDiag::ErrorBufferEntry* entry);
+    // Downloads: a file as numbered block (null localAddress: none given), a firmware image,
+    // and their progress (the transfer state; 7 failed).
+    static int32_t StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize,
+                                      const uint32_t* localAddress);
+    static int32_t GetBlockTransferProgress(uint8_t* percent);
+    static int32_t StartFirmwareUpdate(const char* path);
+    static int32_t GetFirmwareUpdateProgress(uint8_t* percent);
     static int32_t CallStackFnBasedOnObjId(int32_t valueType, int32_t objectIndex, uint8_t subIndex);
 
     // Value type of a parameter or operating-hours counter object, 0 for any other index.

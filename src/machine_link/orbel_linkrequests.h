@@ -28,4 +28,13 @@ public:
         return ORBEL_CommDiag::WriteErrorBufferEntry(entryNumber, entry);
     }
     int32_t CloseConnection() override { return ORBEL_CommDiag::CloseConnection(); }
+    int32_t StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize,
+                               const uint32_t* localAddress) override {
+        return ORBEL_CommDiag::StartBlockTransfer(path, blockId, packetSize, localAddress);
+    }
+    int32_t GetBlockTransferProgress(uint8_t* percent) override { return ORBEL_CommDiag::GetBlockTransferProgress(percent); }
+    int32_t StartFirmwareUpdate(const char* path) override { return ORBEL_CommDiag::StartFirmwareUpdate(path); }
+    int32_t GetFirmwareUpdateProgress(uint8_t* percent) override {
+        return ORBEL_CommDiag::GetFirmwareUpdateProgress(percent);
+    }
 };

@@ -38,6 +38,22 @@ void ORBEL_Conv::setBusy() { setState(kBusy, "ORBEL_Conv::setBusy"); }
 void ORBEL_Conv::setIdle() { setState(kIdle, "ORBEL_Conv::setIdle"); }
 void ORBEL_Conv::setError() { setState(kError, "ORBEL_Conv::setError"); }
 
+bool ORBEL_Conv::markBusyForDownload() {
+    int32_t current = state.load(std::memory_order_acquire);
+    do {
+        if (current == kBusy) return false;
+    } while (!state.compare_exchange_weak(current, kBusy, std::memory_order_acq_rel));
+    stateBeforeDownload.store(current);
+    ORBEL_Trace("%s(): ++\n", "ORBEL_Conv::setBusy");
+    ORBEL_Trace("%s(): --\n", "ORBEL_Conv::setBusy");
+    return true;
+}
+
+void ORBEL_Conv::undoBusyForDownload() {
+    if (stateBeforeDownload.load() == kError) setError();
+    else setIdle();
+}
+
 bool ORBEL_Conv::startRequest(int32_t command, uint32_t address, uint8_t length, uint8_t stateByte) {
     if (isBusy()) return false;
     currentCommand = command;

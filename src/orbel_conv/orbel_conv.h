@@ -27,6 +27,10 @@ public:
     bool isError() const { return state.load(std::memory_order_acquire) == kError; }
     int32_t getState() const { return state.load(std::memory_order_acquire); }
 
+    // A download marks the converter busy before it starts, and gives it back when refused.
+    bool markBusyForDownload() override;
+    void undoBusyForDownload() override;
+
     // Stores the request being served; refused while a machine request is under way.
     bool startRequest(int32_t command, uint32_t address, uint8_t length, uint8_t stateByte);
     int32_t getCurrentCommand() const { return currentCommand; }
@@ -46,6 +50,7 @@ private:
     std::unique_ptr<ORBEL_ConvBuffer> inBuffer;
     std::unique_ptr<ORBEL_ConvBuffer> outBuffer;
     std::atomic<int32_t> state{kIdle};
+    std::atomic<int32_t> stateBeforeDownload{kIdle};
     int32_t currentCommand = 0;
     uint32_t currentAddress = 0;
     uint8_t currentStateByte = 0;

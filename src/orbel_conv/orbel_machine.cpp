@@ -66,7 +66,7 @@ ORBEL_Machine::ORBEL_Machine()
       kestrelModel(linkRequests, *this),
       parameterHandler(linkRequests, *this),
       errorMemoryHandler(linkRequests),
-      blockDownloadHandler(linkRequests) {}
+      blockDownloadHandler(linkRequests, *this) {}
 
 void ORBEL_Machine::setMachineType(const MachineTypeRecord& record) {
     const char* const name = "ORBEL_Machine::setMachineType";
@@ -117,6 +117,14 @@ void ORBEL_Machine::forgetConnection() {
     connected.store(false, std::memory_order_release);
     useModuleModeObject.store(false);
     modeRequestedByHost.store(false);
+}
+
+void ORBEL_Machine::forgetSoftware() {
+    swVersionRead.store(false);
+    // No type matches, so that the next read chooses the model afresh (setMachineType keeps
+    // the model of an unchanged type, and with it the identification flag).
+    machineType = -1;
+    machineIdentified.store(false);
 }
 
 void ORBEL_Machine::storeSwVersion(const uint8_t* bytes) {

@@ -28,7 +28,7 @@ struct MachineTypeRecord {
 // the converter state (written last by every callback, with release) publishes the rest.
 // It owns the models and the handlers and hands them what they need from above them: the
 // machine link's requests and itself as their owner.
-class ORBEL_Machine : public IMachineModelOwner, public IParameterOwner {
+class ORBEL_Machine : public IMachineModelOwner, public IParameterOwner, public IDownloadOwner {
 public:
     ORBEL_Machine();
     ORBEL_Machine(const ORBEL_Machine&) = delete;
@@ -49,6 +49,8 @@ public:
     void resetMachineState();
     // Forgets the connection of a client that no longer exists (the library was de-initialised).
     void forgetConnection();
+    // The machine got new firmware: its software version and identification are read again.
+    void forgetSoftware();
 
     // Patch, minor, major. Written by a stack thread while the host may read it: stored whole.
     using SwVersion = std::array<uint8_t, 3>;
@@ -106,10 +108,12 @@ public:
     uint32_t getChargerParamAddrEnd() { return getMachineSpecific()->getChargerParamAddrEnd(); }
     uint32_t getBlockDownloadAddrStart() { return getMachineSpecific()->getBlockDownloadAddrStart(); }
     uint32_t getBlockDownloadAddrEnd() { return getMachineSpecific()->getBlockDownloadAddrEnd(); }
-    int32_t convertAddrToBlockDownloadId(uint32_t a) { return getMachineSpecific()->convertAddrToBlockDownloadId(a); }
-    uint32_t getBlockDownloadPacketSize(uint32_t a) { return getMachineSpecific()->getBlockDownloadPacketSize(a); }
-    bool dataBlockConvNecessary(uint32_t a) { return getMachineSpecific()->dataBlockConvNecessary(a); }
-    bool dataBlockConv(uint32_t a, const uint8_t* src, uint32_t* len, uint8_t* dst, uint32_t cap) {
+    int32_t convertAddrToBlockDownloadId(uint32_t a) override {
+        return getMachineSpecific()->convertAddrToBlockDownloadId(a);
+    }
+    uint32_t getBlockDownloadPacketSize(uint32_t a) override { return getMachineSpecific()->getBlockDownloadPacketSize(a); }
+    bool dataBlockConvNecessary(uint32_t a) override { return getMachineSpecific()->dataBlockConvNecessary(a); }
+    bool dataBlockConv(uint32_t a, const uint8_t* src, uint32_t* len, uint8_t* dst, uint32_t cap) override {
         return getMachineSpecific()->dataBlockConv(a, src, len, dst, cap);
     }
     uint8_t handleReadOpHoursCounter(uint32_t a, uint32_t s) override {

@@ -25,9 +25,26 @@ int32_t leave(const char* name, int32_t result) {
     return result;
 }
 
-int32_t notAvailable(const char* name, const char* what) {
-    ORBEL_Trace("%s(): %s not available in this build\n", name, what);
-    return ORBEL_FAILURE;
+// The two progress exports: 4 while no download runs or when the running one failed; the
+// percentage (one byte) otherwise.
+int32_t downloadProgress(void* progress, const char* name, const char* inactive, const char* failed,
+                         bool (ORBEL_BlockDownloadHandler::*get)(uint8_t*)) {
+    if (progress == nullptr) return ORBEL_FAILURE;
+    ORBEL_BlockDownloadHandler& handler = ORBEL_Conv::getInstance()->getBlockDownloadHandler();
+    if (!handler.isRunning()) {
+        ORBEL_Trace(inactive, name);
+        return ORBEL_FAILURE;
+    }
+    if (!(handler.*get)(static_cast<uint8_t*>(progress))) {
+        ORBEL_Trace(failed, name);
+        return ORBEL_FAILURE;
+    }
+    // The download may have ended meanwhile, its transfer already back at the start.
+    if (!handler.isRunning()) {
+        ORBEL_Trace(inactive, name);
+        return ORBEL_FAILURE;
+    }
+    return ORBEL_OK;
 }
 
 }  // namespace
@@ -55,9 +72,11 @@ int32_t ORBEL_STDCALL ORBEL_DllDeInit() {
     if (!initialised.compare_exchange_strong(expected, 0)) return leave(name, ORBEL_NOT_INITIALISED);
     ORBEL_CommDiag::DestroyInstance();
     // The connection belonged to the destroyed client: the next 0xE6 must connect the new one.
-    // A request under way went with the client, which reports nothing more: leave busy.
+    // A request or download under way went with the client, which reports nothing more: leave
+    // busy; nothing of a download runs any more.
     if (ORBEL_Conv* converter = ORBEL_Conv::getInstanceIfCreated()) {
         converter->forgetConnection();
+        converter->getBlockDownloadHandler().abandon();
         if (converter->isBusy()) converter->setIdle();
     }
     return leave(name, ORBEL_OK);
@@ -112,27 +131,48 @@ int32_t ORBEL_STDCALL ORBEL_ConvClearParameterList() {
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvBuildBlockDownloadBinary(char* directoryPath, char* outputFileName) {
+    if (directoryPath == nullptr || outputFileName == nullptr) return ORBEL_FAILURE;
     cutAtAtSign(directoryPath);
     cutAtAtSign(outputFileName);
-    return notAvailable("ORBEL_ConvBuildBlockDownloadBinary", "block download handler");
+    ORBEL_Conv* converter = ORBEL_Conv::getInstance();
+    return converter->getBlockDownloadHandler().BuildBlockDownloadBinary(directoryPath, outputFileName) ? ORBEL_OK
+                                                                                                     : ORBEL_FAILURE;
 }
 
-int32_t ORBEL_STDCALL ORBEL_ConvStartBlockDownloadFile(char* path, int32_t) {
+int32_t ORBEL_STDCALL ORBEL_ConvStartBlockDownloadFile(char* path, int32_t address) {
+    const char* const name = "callORBEL_ConvStartBlockDownloadFile";
+    if (path == nullptr) return ORBEL_FAILURE;
     cutAtAtSign(path);
-    return notAvailable("callORBEL_ConvStartBlockDownloadFile", "block download handler");
+    ORBEL_Conv* converter = ORBEL_Conv::getInstance();
+    if (!converter->getBlockDownloadHandler().StartBlockDownload(path, static_cast<uint32_t>(address))) {
+        ORBEL_Trace("%s(): failed to add file to block download handler\n", name);
+        return ORBEL_FAILURE;
+    }
+    return ORBEL_OK;
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvStartFirmwareDownload(char* path) {
+    const char* const name = "callORBEL_ConvStartFirmwareDownload";
+    if (path == nullptr) return ORBEL_FAILURE;
     cutAtAtSign(path);
-    return notAvailable("callORBEL_ConvStartFirmwareDownload", "block download handler");
+    ORBEL_Conv* converter = ORBEL_Conv::getInstance();
+    if (!converter->getBlockDownloadHandler().StartFirmwareDownload(path)) {
+        ORBEL_Trace("%s(): failed to add firmware file to block download handler\n", name);
+        return ORBEL_FAILURE;
+    }
+    return ORBEL_OK;
 }
 
-int32_t ORBEL_STDCALL ORBEL_ConvGetBlockDownloadProgress(void*) {
-    return notAvailable("callORBEL_ConvGetBlockDownloadProgress", "block download handler");
+int32_t ORBEL_STDCALL ORBEL_ConvGetBlockDownloadProgress(void* progress) {
+    return downloadProgress(progress, "callORBEL_ConvGetBlockDownloadProgress", "%s(): no block download active\n",
+                            "%s(): unable to get block download progress\n",
+                            &ORBEL_BlockDownloadHandler::GetBlockDownloadProgress);
 }
 
-int32_t ORBEL_STDCALL ORBEL_ConvGetFirmwareDownloadProgress(void*) {
-    return notAvailable("callORBEL_ConvGetFirmwareDownloadProgress", "block download handler");
+int32_t ORBEL_STDCALL ORBEL_ConvGetFirmwareDownloadProgress(void* progress) {
+    return downloadProgress(progress, "callORBEL_ConvGetFirmwareDownloadProgress",
+                            "%s(): no firmware download active\n", "%s(): unable to get firmware download progress\n",
+                            &ORBEL_BlockDownloadHandler::GetFirmwareDownloadProgress);
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvGetSWRevision(uint32_t bufferLength, uint8_t* buffer) {

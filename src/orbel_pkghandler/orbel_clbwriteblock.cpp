@@ -8,6 +8,7 @@
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_pkghandler/handler_support.h"
 #include "orbel_pkghandler/orbel_addressclass.h"
+#include "orbel_pkghandler/orbel_clbdownload.h"
 #include "orbel_pkghandler/orbel_clbhandlers.h"
 
 namespace {
@@ -108,9 +109,7 @@ int32_t ORBEL_ClbWriteBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* o
         writeParameters(conv, out, name, code, package, address, length);
         break;
     case WriteAddressClass::ChargerParameters:
-        ORBEL_Trace("%s(): charger write request detected\n", name);
-        ORBEL_Trace("%s(): charger parameters are not written by this build\n", name);
-        pkg::setState(out, PROTO_STATE_FAILED);
+        ORBEL_WriteChargerParameters(conv, out, name, package, address, length);
         break;
     case WriteAddressClass::BlockDownload:
         ORBEL_Trace("%s(): block download will be handled by ORBEL_ConvStartBlockDownloadFile() ...\n", name);
@@ -196,8 +195,4 @@ int32_t ORBEL_ClbWriteBlockAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out
     }
     pkg::setState(out, conv->isError() ? PROTO_STATE_FAILED : PROTO_STATE_DONE);
     return 0;
-}
-
-int32_t ORBEL_ClbWriteBlockDownloadFast(const uint8_t*, int32_t, ORBEL_ConvBuffer* out) {
-    return ORBEL_ClbNotAvailable("ORBEL_ClbWriteBlockDownloadFast", out);
 }

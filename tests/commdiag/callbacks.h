@@ -1,8 +1,10 @@
 #pragma once
 // Records what the client's callbacks report; they run on library and stack threads.
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace CommDiag::test {
@@ -54,5 +56,16 @@ private:
     std::vector<int> closes_;
     std::vector<Completion> requests_;
 };
+
+// For the end-to-end tests, whose conditions come from another process or from threads without
+// an event to wait on: looks at done() every 2 ms until it holds or timeoutMs has passed.
+template <typename Predicate>
+bool waitUntil(Predicate done, int timeoutMs = 5000) {
+    for (int waited = 0; waited < timeoutMs; waited += 2) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+}
 
 }  // namespace CommDiag::test

@@ -148,17 +148,23 @@ TEST_F(RequestRefusal, StackHooksSwitchBusAccess) {
     EXPECT_EQ(result, RESULT_BUS_NOT_ACCESSIBLE);
 }
 
-TEST_F(RequestRefusal, TransfersNotOfferedAreRefusedWithFour) {
+// Transfer starts that cannot reach the machine come back refused, with no callback and the
+// one-operation flag free, so that the caller may start again.
+TEST_F(RequestRefusal, TransferStartsThatCannotBeginAreRefused) {
     client.pretendConnected(true);
     unsigned char percent = 99;
-    EXPECT_EQ(client.StartBlockTransfer("file", 1, 256, [](int, uint32_t) { ++g_callbacks; }), RESULT_INVALID);
-    EXPECT_EQ(client.StartBlockTransfer("file", 1, 256, [](int, uint32_t) { ++g_callbacks; }, 7), RESULT_INVALID);
+    EXPECT_EQ(client.StartBlockTransfer("file", 1, 256, nullptr), RESULT_INVALID);
+    EXPECT_EQ(client.StartBlockTransfer(nullptr, 1, 256, [](int, uint32_t) { ++g_callbacks; }, 7), RESULT_INVALID);
+    EXPECT_NE(client.StartBlockTransfer("file", 1, 256, [](int, uint32_t) { ++g_callbacks; }), RESULT_OK)
+        << "the bus is not accessible: the first control record cannot go";
     EXPECT_EQ(client.GetBlockTransferProgress(&percent), 0);
     EXPECT_EQ(percent, 0);
     percent = 99;
-    EXPECT_EQ(client.StartFirmwareUpdate("image.hex", [](int, int) { ++g_callbacks; }), RESULT_INVALID);
+    EXPECT_EQ(client.StartFirmwareUpdate("image.hex", nullptr), RESULT_INVALID);
+    EXPECT_EQ(client.StartFirmwareUpdate("no-such-image.hex", [](int, int) { ++g_callbacks; }), RESULT_INVALID);
     EXPECT_EQ(client.GetFirmwareUpdateProgress(&percent), 7) << "a refused start leaves the failed state";
     EXPECT_EQ(percent, 0);
+    EXPECT_EQ(g_callbacks, 0);
     EXPECT_TRUE(sdoFlagFree());
 }
 

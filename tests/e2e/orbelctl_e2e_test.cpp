@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "machine_sim_process.h"
@@ -95,6 +96,80 @@ TEST(OrbelctlFailures, AMachineThatNeverAnswersTimesOutInsteadOfHanging) {
     const Outcome run = orbelctl("--quiet --device " + sim.ptyPath() + " --timeout 3 connect");
     EXPECT_EQ(run.status, 4) << run.output;
     EXPECT_NE(run.output.find("no answer from the machine"), std::string::npos) << run.output;
+}
+
+}  // namespace
+
+namespace {
+
+// The download subcommands as a script would run them (output not a terminal: a line per 10 %).
+TEST(OrbelctlDownloads, BuildBinaryFirmwareProgressLinesAndRefusals) {
+    std::string pattern = ::testing::TempDir() + "/orbelctl-dl-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern.data());
+    FILE* a = std::fopen((dir + "/a.hex").c_str(), "wb");
+    FILE* b = std::fopen((dir + "/b.hex").c_str(), "wb");
+    ASSERT_TRUE(a && b);
+    for (int i = 0; i < 2000; ++i) std::fputc(i & 0xFF, a);
+    for (int i = 0; i < 1000; ++i) std::fputc(0x5A, b);
+    std::fclose(a);
+    std::fclose(b);
+
+    MachineSimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet", "--out-dir", dir, "--erase-ms", "100", "--reboot-ms", "100",
+                           "--abort", "0x1F50:1=0x08000020"},
+                          error))
+        << error;
+    const std::string base = "--quiet --device " + sim.ptyPath() + " --timeout 30 ";
+
+    const Outcome built = orbelctl(base + "build-binary " + dir + " joined.bin");
+    EXPECT_EQ(built.status, 0) << built.output;
+    EXPECT_NE(built.output.find("joined.bin written (3000 bytes)"), std::string::npos) << built.output;
+
+    EXPECT_EQ(orbelctl(base + "firmware " + dir + "/missing.hex").status, 2);
+    EXPECT_EQ(orbelctl(base + "curve 0x12345 " + dir + "/a.hex").status, 2);
+    const Outcome noBlock = orbelctl(base + "curve 0x5001 " + dir + "/a.hex");
+    EXPECT_EQ(noBlock.status, 1) << noBlock.output;
+    EXPECT_NE(noBlock.output.find("refused the block"), std::string::npos) << noBlock.output;
+
+    // The machine refuses the image itself: the download fails, and says what was left behind.
+    const Outcome flashed = orbelctl(base + "firmware " + dir);
+    EXPECT_EQ(flashed.status, 1) << flashed.output;
+    EXPECT_NE(flashed.output.find("build-binary: " + dir + "/firmware.bin written (3000 bytes)"), std::string::npos)
+        << flashed.output;
+    EXPECT_NE(flashed.output.find("firmware: failed; the machine may be left in its boot loader"), std::string::npos)
+        << flashed.output;
+    sim.stop();
+    std::string command = "rm -rf '" + dir + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A technician's download session: firmware flashed and the machine back, then curve data.
+TEST(OrbelctlDownloads, FirmwareAndCurveDataSucceed) {
+    std::string pattern = ::testing::TempDir() + "/orbelctl-ok-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern.data());
+    FILE* image = std::fopen((dir + "/fw.hex").c_str(), "wb");
+    ASSERT_NE(image, nullptr);
+    for (int i = 0; i < 1500; ++i) std::fputc((i * 7) & 0xFF, image);
+    std::fclose(image);
+    MachineSimProcess sim;
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet", "--out-dir", dir, "--erase-ms", "100", "--reboot-ms", "100"},
+                          error))
+        << error;
+    const Outcome run = orbelctl("--quiet --device " + sim.ptyPath() + " --timeout 30 firmware " + dir +
+                                 "/fw.hex curve 0x300 " + dir + "/fw.hex");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("firmware: 1500 bytes flashed; the machine runs software 2.05.13"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("curve: 1500 bytes sent to 0x0300"), std::string::npos) << run.output;
+    sim.stop();
+    std::string command = "rm -rf '" + dir + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
 }
 
 }  // namespace

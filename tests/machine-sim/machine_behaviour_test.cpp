@@ -88,6 +88,44 @@ TEST(FirmwareUpdate, FlagRestartEraseAndImageAsTheClientDrivesThem) {
     EXPECT_EQ(b.ask({0x40, 0x57, 0x1F, 0x01, 0, 0, 0, 0})[4], 0);
 }
 
+// The update flag and the restart put the machine into its boot loader: the application's
+// objects are gone and a start command leaves it Pre-operational until a whole image has been
+// programmed; then the start command hands over to the application (a restart), which is
+// Operational again on the next start command.
+TEST(FirmwareUpdate, BootLoaderUntilAWholeImageThenTheApplication) {
+    NodeConfig cfg;
+    cfg.rebootTime = Millis(100);
+    cfg.eraseTime = Millis(50);
+    NodeBench b("crane", cfg);
+    b.nmt(0x01);
+    auto readType = [&b] { return b.ask({0x40, 0x00, 0x20, 0x01, 0, 0, 0, 0}); };
+    EXPECT_NE(readType()[0], 0x80) << "the application answers its machine type";
+    b.ask({0x2F, 0x06, 0x54, 0x01, 0x01, 0, 0, 0});
+    b.ask({0x2F, 0x06, 0x54, 0x02, 0x00, 0, 0, 0});
+    b.advance(Millis(100));
+    EXPECT_TRUE(b.node.inBootLoader());
+    EXPECT_EQ(readType(), bytes8({0x80, 0x00, 0x20, 0x01, 0x00, 0x00, 0x02, 0x06})) << "object does not exist";
+    b.nmt(0x01);
+    EXPECT_EQ(b.node.state(), NmtState::PreOperational) << "no application to start";
+    // A restart without an image stays in the boot loader.
+    b.nmt(0x81);
+    EXPECT_TRUE(b.node.inBootLoader());
+    b.ask({0x2F, 0x51, 0x1F, 0x01, 0x03, 0, 0, 0});
+    b.advance(Millis(50));
+    EXPECT_EQ(b.ask({0xC2, 0x50, 0x1F, 0x01, 7, 0, 0, 0})[0], 0xA4);
+    EXPECT_EQ(b.ask({0x81, 'i', 'm', 'a', 'g', 'e', '!', '!'}), bytes8({0xA2, 1, 127, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(b.ask({0xC1, 0, 0, 0, 0, 0, 0, 0})[0], 0xA1);
+    std::remove((::testing::TempDir() + "/firmware-node10.bin").c_str());
+    EXPECT_TRUE(b.node.inBootLoader()) << "the new application runs from the next restart on";
+    b.nmt(0x01);
+    EXPECT_FALSE(b.node.running()) << "the start command restarts into the application";
+    b.advance(Millis(100));
+    EXPECT_FALSE(b.node.inBootLoader());
+    b.nmt(0x01);
+    EXPECT_EQ(b.node.state(), NmtState::Operational);
+    EXPECT_NE(readType()[0], 0x80);
+}
+
 TEST(FirmwareUpdate, UnknownProgramControlValueIsOutOfRange) {
     NodeBench b;
     EXPECT_EQ(b.ask({0x2F, 0x51, 0x1F, 0x01, 0x09, 0, 0, 0}), bytes8({0x80, 0x51, 0x1F, 0x01, 0x30, 0x00, 0x09, 0x06}));

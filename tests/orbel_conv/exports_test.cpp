@@ -120,13 +120,24 @@ TEST(SwRevision, NeedsAConnectedMachineAndThreeBytes) {
     EXPECT_EQ(ORBEL_ConvGetSWRevision(sizeof buffer, buffer), ORBEL_FAILURE);
 }
 
-TEST(FileAndDownloadExports, RefuseUntilTheirHandlersExist) {
+TEST(FileAndDownloadExports, RefuseNullPointersAndProgressWithoutADownload) {
     char path[] = "/tmp/none@x";
     EXPECT_EQ(ORBEL_ConvAddParameterDescription(path, 1), ORBEL_FAILURE);
     EXPECT_STREQ(path, "/tmp/none");
-    EXPECT_EQ(ORBEL_ConvStartFirmwareDownload(path), ORBEL_FAILURE);
     int progress = 0;
     EXPECT_EQ(ORBEL_ConvGetBlockDownloadProgress(&progress), ORBEL_FAILURE);
+    EXPECT_EQ(ORBEL_ConvGetFirmwareDownloadProgress(&progress), ORBEL_FAILURE);
+    EXPECT_EQ(ORBEL_ConvStartFirmwareDownload(nullptr), ORBEL_FAILURE);
+    EXPECT_EQ(ORBEL_ConvStartBlockDownloadFile(nullptr, 0x5000), ORBEL_FAILURE);
+    EXPECT_EQ(ORBEL_ConvBuildBlockDownloadBinary(nullptr, path), ORBEL_FAILURE);
+    EXPECT_EQ(ORBEL_ConvBuildBlockDownloadBinary(path, nullptr), ORBEL_FAILURE);
+    // With a download running, a null progress pointer is still refused.
+    char image[] = "/tmp/fw.hex@COM1";
+    ASSERT_EQ(ORBEL_ConvStartFirmwareDownload(image), ORBEL_OK);
+    EXPECT_STREQ(image, "/tmp/fw.hex");
+    EXPECT_EQ(ORBEL_ConvGetFirmwareDownloadProgress(nullptr), ORBEL_FAILURE);
+    EXPECT_EQ(ORBEL_ConvGetFirmwareDownloadProgress(&progress), ORBEL_OK);
+    EXPECT_EQ(ORBEL_ConvStartFirmwareDownload(image), ORBEL_FAILURE) << "one download at a time";
 }
 
 }  // namespace

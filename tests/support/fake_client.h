@@ -54,7 +54,15 @@ public:
         ElementCallback element = nullptr;
         DomainCallback domain = nullptr;
         ReadNrElementCallback readNr = nullptr;
+        std::string path;
+        uint32_t blockId = 0;
+        uint32_t packetSize = 0;
+        long long localAddress = -1;  // -1: none given
+        BlockTransferCallback block = nullptr;
+        FirmwareUpdateCallback firmware = nullptr;
     };
+    int progressState = 0;
+    unsigned char progressPercent = 0;
 
     std::vector<Call> calls;
     int nextResult = 0;
@@ -182,11 +190,11 @@ public:
     int WriteMaterialNumber(unsigned char* record13, DomainCallback callback) override { return track("WriteMaterialNumber", record13, callback); }
     int ReadObject5410(Object5410Record* record, DomainCallback callback) override { return track("ReadObject5410", record, callback); }
     int WriteObject5410(Object5410Record* record, DomainCallback callback) override { return track("WriteObject5410", record, callback); }
-    int StartBlockTransfer(const char*, uint32_t, uint32_t, BlockTransferCallback, uint32_t) override { return track("StartBlockTransfer"); }
-    int StartBlockTransfer(const char*, uint32_t, uint32_t, BlockTransferCallback) override { return track("StartBlockTransfer"); }
-    int GetBlockTransferProgress(unsigned char* percent) override { return track("GetBlockTransferProgress", percent); }
-    int StartFirmwareUpdate(const char*, FirmwareUpdateCallback) override { return track("StartFirmwareUpdate"); }
-    int GetFirmwareUpdateProgress(unsigned char* percent) override { return track("GetFirmwareUpdateProgress", percent); }
+    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback, uint32_t localAddress) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.localAddress = localAddress; call.block = callback; calls.push_back(call); return nextResult; }
+    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.block = callback; calls.push_back(call); return nextResult; }
+    int GetBlockTransferProgress(unsigned char* percent) override { Call call; call.op = "GetBlockTransferProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
+    int StartFirmwareUpdate(const char* path, FirmwareUpdateCallback callback) override { Call call; call.op = "StartFirmwareUpdate"; call.path = path; call.firmware = callback; calls.push_back(call); return nextResult; }
+    int GetFirmwareUpdateProgress(unsigned char* percent) override { Call call; call.op = "GetFirmwareUpdateProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
     Version GetVersion() override { track("GetVersion"); return Version{0x0301, 1}; }
     int WriteBlockControl(BlockControlRecord* record, DomainCallback callback) override { return track("WriteBlockControl", record, callback); }
     int WriteBlockData(const unsigned char* data, uint32_t, DomainCallback callback) override { return track("WriteBlockData", data, callback); }
@@ -197,6 +205,5 @@ public:
     uint32_t GetRemainingTransferBytes(unsigned char) override { track("GetRemainingTransferBytes"); return 0; }
     // clang-format on
 };
-
 
 }  // namespace orbeltest

@@ -75,6 +75,7 @@ void FirmwareUpdate::afterWrite(uint16_t index, uint8_t sub) {
     if (index == kUpdateControl && sub == 2) {
         const OdEntry* flag = od.entry(kUpdateControl, 1);
         const bool update = flag && flag->asUnsigned() != 0;
+        if (update) node_.bootIntoLoader(true);
         node_.requestReboot(update ? "restart command with the update flag set" : "restart command");
     } else if (index == kUpdateControl && sub == 1) {
         node_.record().addEvent(node_.now(), "firmware", "update flag " + std::to_string(od.entry(index, sub)->asUnsigned()));
@@ -82,6 +83,7 @@ void FirmwareUpdate::afterWrite(uint16_t index, uint8_t sub) {
         const uint64_t cmd = od.entry(index, sub)->asUnsigned();
         if (cmd == 3) {
             setFlashStatus(kFlashBusy);
+            node_.bootIntoLoader(true);  // the application is gone until a whole image arrives
             eraseDone_ = node_.now() + eraseTime_;
             node_.log().info("erasing flash (%lld ms)", static_cast<long long>(eraseTime_.count()));
             node_.record().addEvent(node_.now(), "firmware", "erase started");
@@ -96,6 +98,7 @@ void FirmwareUpdate::afterWrite(uint16_t index, uint8_t sub) {
         }
         setFlashStatus(kFlashProgrammed);
         if (OdEntry* flag = od.entry(kUpdateControl, 1)) flag->value = encodeUnsigned(0, flag->value.size());
+        node_.bootIntoLoader(false);
         node_.record().addEvent(node_.now(), "firmware", "image programmed");
     }
 }

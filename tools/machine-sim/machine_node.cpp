@@ -14,6 +14,17 @@ constexpr uint16_t kSdoServer = 0x1200;
 constexpr uint16_t kDiagnoseSession = 0x2222;
 constexpr uint32_t kParameterIncompatible = 0x06040043;
 
+// What the boot loader offers: identity, heartbeat, SDO server, the program objects and the
+// update control with the serial and material number (as the shipped bootloader model has it).
+bool loaderObject(uint16_t index) {
+    switch (index) {
+    case 0x1000: case 0x1001: case 0x1008: case 0x100A: case 0x1017: case 0x1018: case 0x1200:
+    case 0x1F50: case 0x1F51: case 0x1F57: case 0x5404: case 0x5405: case 0x5406:
+        return true;
+    default: return false;
+    }
+}
+
 std::string hex16(unsigned v) {
     char b[8];
     std::snprintf(b, sizeof b, "0x%04X", v);
@@ -64,6 +75,11 @@ void MachineNode::powerOn(Time now) {
 
 void MachineNode::boot(const char* why) {
     powered_ = true;
+    if (inLoader_ != loaderNext_) {
+        inLoader_ = loaderNext_;
+        record_.addEvent(now_, "firmware", inLoader_ ? "boot loader runs" : "application runs");
+        log_.info("%s", inLoader_ ? "boot loader runs (update flag set)" : "application runs");
+    }
     state_ = NmtState::Initialising;
     od_.resetRange(0x1000, 0x1FFF);
     guardToggle_ = false;
@@ -142,6 +158,14 @@ void MachineNode::handleNmt(const CanFrame& f) {
     switch (f.data[0]) {
     case 0x01:
         if (state_ != NmtState::PreOperational && state_ != NmtState::Stopped) return;
+        if (inLoader_) {
+            // A boot loader with a complete image hands over to the application, which
+            // restarts the machine; without one it stays where it is.
+            if (!loaderNext_) return shutDown("start command: the boot loader starts the new application", config_.rebootTime);
+            record_.addEvent(now_, "fault", "start command ignored (boot loader without an application)");
+            log_.info("start command ignored: the boot loader has no application to start");
+            return;
+        }
         if (config_.neverOperational) {
             record_.addEvent(now_, "fault", "start command ignored (never operational)");
             log_.info("start command ignored (never operational)");
@@ -280,8 +304,11 @@ const AbortRule* MachineNode::abortRule(uint16_t index, uint8_t sub) const {
     return nullptr;
 }
 
+bool MachineNode::hidden(uint16_t index) const { return inLoader_ && !loaderObject(index); }
+
 uint32_t MachineNode::readObject(uint16_t index, uint8_t sub, std::vector<uint8_t>& out) {
     if (const AbortRule* r = abortRule(index, sub)) return r->code;
+    if (hidden(index)) return abort_code::kNoObject;
     if (uint32_t a = od_.checkRead(index, sub)) return a;
     out = od_.entry(index, sub)->value;
     return 0;
@@ -289,6 +316,7 @@ uint32_t MachineNode::readObject(uint16_t index, uint8_t sub, std::vector<uint8_
 
 uint32_t MachineNode::checkWrite(uint16_t index, uint8_t sub, std::optional<std::size_t> size) {
     if (const AbortRule* r = abortRule(index, sub)) return r->code;
+    if (hidden(index)) return abort_code::kNoObject;
     if (uint32_t a = od_.checkWrite(index, sub, size)) return a;
     for (auto& b : behaviours_)
         if (uint32_t a = b->checkWrite(index, sub, size)) return a;

@@ -62,6 +62,7 @@ public:
 
     NmtState state() const { return state_; }
     bool running() const { return powered_; }
+    bool inBootLoader() const { return inLoader_; }
     const ObjectDictionary& dictionary() const { return od_; }
     uint8_t nodeId() const override { return config_.nodeId; }
 
@@ -73,6 +74,7 @@ private:
     Time now() const override { return now_; }
     const std::string& outDir() const override { return config_.outDir; }
     void requestReboot(const std::string& why) override;
+    void bootIntoLoader(bool loader) override { loaderNext_ = loader; }
 
     // ObjectAccess
     uint32_t readObject(uint16_t index, uint8_t sub, std::vector<uint8_t>& out) override;
@@ -92,6 +94,7 @@ private:
     uint16_t sdoRxId() const;
     uint16_t sdoTxId() const;
     const AbortRule* abortRule(uint16_t index, uint8_t sub) const;
+    bool hidden(uint16_t index) const;
     void checkRebootRule();
 
     ObjectDictionary od_;
@@ -110,6 +113,8 @@ private:
     std::optional<Time> nextHeartbeat_;
     bool guardToggle_ = false;
     bool rebootRuleUsed_ = false;
+    bool inLoader_ = false;    // the boot loader runs: application objects are absent
+    bool loaderNext_ = false;  // ... after the next restart
 
     struct Consumer {
         uint8_t node;

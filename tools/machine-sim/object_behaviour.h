@@ -23,6 +23,9 @@ public:
     virtual const std::string& outDir() const = 0;
     // Restarts the machine once the current SDO answer is out.
     virtual void requestReboot(const std::string& why) = 0;
+    // What the machine runs after its next restart: its boot loader (only the update objects,
+    // never Operational) or its application.
+    virtual void bootIntoLoader(bool loader) = 0;
 };
 
 // A piece of machine logic behind some objects: it may refuse a write with an abort code,

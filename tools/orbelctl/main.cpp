@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 
 #include "answer_decoder.h"
 #include "converter_library.h"
+#include "download_commands.h"
 #include "host_link.h"
 #include "machine_data_commands.h"
 #include "output.h"
@@ -104,6 +106,16 @@ public:
 
     HostLink& link() { return *link_; }
     ConverterLibrary& library() { return library_; }
+    // Downloads connect and identify first: the machine's model maps the addresses.
+    DownloadHost downloadHost() {
+        return DownloadHost{library_, *link_,
+                            [this] {
+                                Answer answer;
+                                const int connected = pollCommand(0xE6, "connect", answer);
+                                return connected ? connected : pollCommand(0xFA, "identify", answer);
+                            },
+                            options_.timeoutSeconds};
+    }
 
     // Polls a command until it is no longer busy and reports how it ended.
     int pollCommand(uint8_t command, const char* what, Answer& answer, const char* failureHint = "") {
@@ -216,7 +228,7 @@ int runScriptFile(Session& session, const std::string& path, const CommandExtens
 int main(int argc, char** argv) {
     Options options;
     CLI::App app("orbelctl: talk to a machine through the ORBEL converter, as the legacy service application does.\n"
-                 "Exit status: 0 done, 1 refused or failed, 2 usage, 3 converter not loadable, 4 time-out.");
+                 "Exit status: 0 done, 1 refused or failed, 2 usage, 3 converter not loadable, 4 time-out, 5 interrupted.");
     app.add_option("--library", options.library, "Converter library to load (default: the one beside orbelctl)");
     app.add_option("--driver", options.driver, "CAN driver library for the converter (sets ORBEL_CAN_DRIVER)");
     app.add_option("--port", options.port, "Port name handed to ORBEL_DllInit")->capture_default_str();
@@ -231,7 +243,10 @@ int main(int argc, char** argv) {
 
     Session session(options);
     MachineDataSession data;
-    const CommandExtension machineData = [&data](CLI::App& a, Actions& actions) { addMachineDataCommands(a, data, actions); };
+    const CommandExtension machineData = [&data, &session](CLI::App& a, Actions& actions) {
+        addMachineDataCommands(a, data, actions);
+        addDownloadCommands(a, [&session] { return session.downloadHost(); }, actions);
+    };
     Actions actions;
     addCommands(app, session, actions, std::make_shared<std::vector<std::string>>(), machineData);
     try {
@@ -246,6 +261,12 @@ int main(int argc, char** argv) {
     }
     options.port = devicePathOf(options.port);
 
+    // Ctrl+C ends a download session cleanly: the command stops polling, the session closes.
+    std::signal(SIGINT, [](int signal) {
+        if (requestDownloadInterrupt()) return;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    });
     output::init(options.quiet);
     if (const int opened = session.open()) return opened;
     data.link = &session.link();

@@ -16,6 +16,7 @@ enum Exit : int {
     kUsage = 2,        // wrong command line or script
     kNoConverter = 3,  // the library could not be loaded or initialised
     kTimedOut = 4,     // the converter stayed busy past the time limit
+    kInterrupted = 5,  // a download stopped by the user (Ctrl+C)
 };
 
 // What the subcommands do; each returns an exit status.
