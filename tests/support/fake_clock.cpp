@@ -50,4 +50,15 @@ void FakeClock::advance(uint32_t ms) {
     time_.store(target);
 }
 
+ShortWaitClock::ShortWaitClock() { platform::installClock(this); }
+
+ShortWaitClock::~ShortWaitClock() { platform::installClock(nullptr); }
+
+uint32_t ShortWaitClock::now() { return platform::tickCountMs(); }
+
+bool ShortWaitClock::wait(platform::Event& event, uint32_t timeoutMs) {
+    const uint32_t longest = longestWaitMs_.load();
+    return event.wait(timeoutMs < longest ? timeoutMs : longest);
+}
+
 }  // namespace test_support

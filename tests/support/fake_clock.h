@@ -50,4 +50,22 @@ private:
     std::function<void()> waitHook_;
 };
 
+// Real time with waits cut short, while it lives: for end-to-end tests that want the converter's
+// fixed delays (the reconnection's after a close) out of their way but the stack on real time.
+class ShortWaitClock final : public platform::Clock {
+public:
+    ShortWaitClock();
+    ~ShortWaitClock() override;
+    // From now on no wait lasts longer than this.
+    void capWaits(uint32_t longestWaitMs) { longestWaitMs_.store(longestWaitMs); }
+    ShortWaitClock(const ShortWaitClock&) = delete;
+    ShortWaitClock& operator=(const ShortWaitClock&) = delete;
+
+    uint32_t now() override;
+    bool wait(platform::Event& event, uint32_t timeoutMs) override;
+
+private:
+    std::atomic<uint32_t> longestWaitMs_{0xFFFFFFFFu};
+};
+
 }  // namespace test_support
