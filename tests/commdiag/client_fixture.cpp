@@ -1,14 +1,11 @@
 #include "client_fixture.h"
 
 #include "commdiag/log.h"
-#include "commdiag/testing.h"
-
 
 namespace CommDiag::test {
 
 void ClientFixture::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    pollingClock = &clock;
     callbacks.reset();
     log::setLevel(0);
     ASSERT_TRUE(bus.open(std::string(info->test_suite_name()) + "." + info->name()));
@@ -16,9 +13,7 @@ void ClientFixture::SetUp() {
 
 void ClientFixture::TearDown() {
     factory.DestroyClient();
-    CommDiag::testing::setPollWait(nullptr);
     pollingMachine = nullptr;
-    pollingClock = nullptr;
     log::setLevel(0);
 }
 
@@ -37,20 +32,14 @@ void ClientFixture::createClient(bool sm) {
 
 std::atomic<MachineNode*> ClientFixture::pollingMachine{nullptr};
 std::atomic<int> ClientFixture::polls{0};
-std::atomic<test_support::FakeClock*> ClientFixture::pollingClock{nullptr};
-
-namespace {
-void machinePoll(uint32_t ms) {
-    ++ClientFixture::polls;
-    if (MachineNode* machine = ClientFixture::pollingMachine.load()) machine->serveSent();
-    if (test_support::FakeClock* clock = ClientFixture::pollingClock.load()) clock->advance(ms);
-}
-}  // namespace
 
 void ClientFixture::usePollSeam() {
     polls = 0;
     pollingMachine = &machine;
-    CommDiag::testing::setPollWait(machinePoll);
+    clock.setWaitHook([] {
+        ++polls;
+        if (MachineNode* machine = pollingMachine.load()) machine->serveSent();
+    });
 }
 
 int ClientFixture::connectByPolls(int timeoutMs, unsigned char tcu, unsigned char sm) {

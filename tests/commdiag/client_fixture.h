@@ -23,7 +23,6 @@ public:
     // The machine the procedures' polls serve (null: none), and the polls so far.
     static std::atomic<MachineNode*> pollingMachine;
     static std::atomic<int> polls;
-    static std::atomic<test_support::FakeClock*> pollingClock;
 
 protected:
     void SetUp() override;
@@ -32,8 +31,8 @@ protected:
     // Creates the client, runs Init and waits for the local node's boot-up frame.
     void createClient(bool sm = true);
     // From here the procedures' polls let the machine answer what was sent and move the
-    // stack's clock on by the poll period: budgets of seconds pass without sleeping, and
-    // every run takes the same course.
+    // clock on by the poll period: budgets of seconds pass without sleeping, and every run
+    // takes the same course. Without it a poll holds until the procedure is aborted.
     void usePollSeam();
     // Starts a connection and waits for its callback, the machine answering from the polls;
     // the callback's result. Afterwards the test serves the machine again.

@@ -1,19 +1,17 @@
 // The SM and TCU connection procedures against a scripted machine on the test bus. The
-// procedures' poll waits run through the test seam: each poll lets the machine answer what
-// was sent and moves the stack's clock on by the poll period, so budgets of seconds pass
-// without sleeping and every run takes the same course.
+// procedures' poll waits run on the test's clock: each poll lets the machine answer what was
+// sent and moves the clock on by the poll period, so budgets of seconds pass without sleeping
+// and every run takes the same course.
 #include "client_fixture.h"
 
 #include "commdiag/library_state.h"
 #include "commdiag/log.h"
-#include "commdiag/testing.h"
 
 #include "canopen/alarm.h"
 #include "canopen/node_data.h"
 #include "canopen/node_state.h"
 
 #include <gmock/gmock.h>
-
 
 namespace CommDiag::test {
 namespace {
@@ -216,7 +214,7 @@ TEST_F(Connection, CloseConnectionIsRefusedWhileARequestRuns) {
     EXPECT_EQ(localState(), canopen::Operational);
 }
 
-// Real waits from here: the procedure must be caught inside a poll.
+// No poll hook from here: the procedure holds in its first poll until it is aborted.
 class ConnectionAbort : public Connection {
 protected:
     void SetUp() override {
