@@ -125,6 +125,7 @@ void ORBEL_Machine::forgetSoftware() {
     // the model of an unchanged type, and with it the identification flag).
     machineType = -1;
     machineIdentified.store(false);
+    machineTypeRead.store(false);
 }
 
 void ORBEL_Machine::storeSwVersion(const uint8_t* bytes) {

@@ -236,10 +236,13 @@ TEST(SensorTables, KestrelReadsInputsAbove300) {
     EXPECT_EQ(requests.size(), 21u);
 }
 
-TEST(Placeholder, AnswersZeroAndSixAndClearsTheSensorMap) {
+TEST(Placeholder, ClaimsNoAddressAndClearsTheSensorMap) {
     MachineSpecificDummy dummy;
-    EXPECT_EQ(dummy.getParameterAddrMax(), 0u);
-    EXPECT_EQ(dummy.convertAddrToBlockDownloadId(0x5000), 0);
+    EXPECT_GT(dummy.getParameterAddrMin(), dummy.getParameterAddrMax()) << "an empty range";
+    EXPECT_GT(dummy.getErrorArchiveAddrStart(), dummy.getErrorArchiveAddrEnd());
+    EXPECT_GT(dummy.getBlockDownloadAddrStart(), dummy.getBlockDownloadAddrEnd());
+    EXPECT_EQ(dummy.getOpHoursCounterReqAddr(), -1);
+    EXPECT_EQ(dummy.convertAddrToBlockDownloadId(0x5000), -1);
     EXPECT_FALSE(dummy.handleCommand(1));
     EXPECT_EQ(dummy.setOpHoursCounterValue(620, nullptr, 0, 0), 6);
     FeatureRequestMap requests;
