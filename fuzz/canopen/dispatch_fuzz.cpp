@@ -12,6 +12,8 @@
 #include "canopen/node_state.h"
 #include "canopen/object_dictionary.h"
 #include "canopen/sdo.h"
+#include "platform/clock.h"
+#include "platform/event.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +22,13 @@
 
 namespace {
 
-uint32_t g_now = 0;
-uint32_t fakeClock() { return g_now; }
+// Time moves only with the input.
+struct InputClock final : platform::Clock {
+    uint32_t time = 0;
+    uint32_t now() override { return time; }
+    bool wait(platform::Event& event, uint32_t) override { return event.wait(0); }
+};
+InputClock g_clock;
 
 uint32_t g_sent = 0;
 uint8_t ORBEL_STDCALL countSend(canopen::CanHandle, const CanMessage* message) {
@@ -71,7 +78,7 @@ void resetNode(canopen::NodeData& n) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool once = [] {
-        canopen::testing::setTickSource(fakeClock);
+        platform::installClock(&g_clock);
         canopen::initAlarmService();
         canopen::canDriverTable().canSend.store(countSend);
         canopen::canDriverTable().canChangeBaudRate.store(acceptBaudRate);
@@ -97,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (at < size) {
         const uint8_t op = data[at++];
         if (op & 0x80) {
-            g_now += (op & 0x7Fu) * 16u;
+            g_clock.time += (op & 0x7Fu) * 16u;
             canopen::testing::runAlarmWakeup();
             continue;
         }

@@ -12,6 +12,8 @@
 #include "canopen/node_data.h"
 #include "canopen/node_state.h"
 #include "canopen/sdo.h"
+#include "platform/clock.h"
+#include "platform/event.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,8 +31,13 @@ constexpr uint8_t kPeerId = 10;
 constexpr uint16_t kToLocal = 0x600 + kLocalId;
 constexpr uint16_t kFromPeer = 0x580 + kPeerId;
 
-uint32_t g_now = 0;
-uint32_t fakeClock() { return g_now; }
+// Time moves only with the input.
+struct InputClock final : platform::Clock {
+    uint32_t time = 0;
+    uint32_t now() override { return time; }
+    bool wait(platform::Event& event, uint32_t) override { return event.wait(0); }
+};
+InputClock g_clock;
 
 uint8_t ORBEL_STDCALL checkSend(CanHandle, const CanMessage* message) {
     if (message->cobId >= 0x800 || message->len > 8) std::abort();
@@ -156,15 +163,15 @@ void apiCall(uint8_t op, uint8_t argument) {
 }
 
 void passTime(uint32_t ms) {
-    const uint32_t target = g_now + ms;
+    const uint32_t target = g_clock.time + ms;
     for (int wakeups = 0; wakeups < 1000; ++wakeups) {
         const uint32_t sleep = testing::totalSleepTime();
         const uint32_t due = testing::lastWakeup() + sleep;
         if (sleep == kNoWakeup || static_cast<int32_t>(target - due) < 0) break;
-        g_now = due;
+        g_clock.time = due;
         testing::runAlarmWakeup();
     }
-    g_now = target;
+    g_clock.time = target;
 }
 
 void checkLine() {
@@ -182,7 +189,7 @@ void checkLine() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The dictionary as built, to start every input from; SDO writes change it.
     static const OdValues pristine = [] {
-        testing::setTickSource(fakeClock);
+        platform::installClock(&g_clock);
         initAlarmService();
         canDriverTable().canSend.store(checkSend);
         return node().od.values;

@@ -46,8 +46,6 @@ struct AlarmService {
     AlarmEntry table[kAlarmSlotCount];
 };
 
-std::atomic<testing::TickSource> g_tickSource{nullptr};
-
 // Both live for the whole process, never destroyed: a receive or alarm thread that outlived
 // its bounded join may still reach them during exit.
 platform::RecursiveLock& stackLockObject() {
@@ -60,10 +58,7 @@ AlarmService& service() {
     return *instance;
 }
 
-uint32_t tickNow() {
-    const testing::TickSource source = g_tickSource.load();
-    return source ? source() : platform::tickCountMs();
-}
+uint32_t tickNow() { return platform::clockNow(); }
 
 void trace(const char* format, int code) {
     std::printf(format, code);
@@ -91,23 +86,27 @@ void programWakeup(uint32_t ms) {
     }
 }
 
-void dispatchAlarms() {
+// `slept`: the time from the previous wake-up to this one's reading of the clock, which a thread
+// woken late reads late; the time it was held up after that reading counts too. Due alarms are
+// those whose time has come by then; the rest keep their times.
+void dispatchAlarms(uint32_t slept) {
     AlarmService& s = service();
     const uint32_t overrun = elapsedSinceWakeup();
-    const uint32_t slept = s.totalSleep + overrun;
+    const uint32_t elapsed = slept + overrun;
+    s.lastWakeup += overrun;
     uint32_t next = kNoWakeup;
     for (int i = 0; i <= s.highestUsed; ++i) {
         AlarmEntry& e = s.table[i];
         if (!(e.state & kArmed)) continue;
-        if (e.remaining > slept) {
-            e.remaining -= slept;
+        if (e.remaining > elapsed) {
+            e.remaining -= elapsed;
         } else if (e.period == 0) {
             e.state = kFiredOnce;
             continue;
         } else {
-            // Periodic alarms keep their phase: a late wake-up shortens the next period.
+            // Periodic alarms keep their phase: lateness shortens the next period.
             e.state = kFiredPeriodic;
-            e.remaining = e.period - (overrun % e.period);
+            e.remaining = e.period - ((elapsed - e.remaining) % e.period);
         }
         if (e.remaining < next) next = e.remaining;
     }
@@ -236,12 +235,13 @@ uint32_t elapsedSinceWakeup() { return tickNow() - service().lastWakeup; }
 
 namespace testing {
 
-void setTickSource(TickSource source) { g_tickSource.store(source); }
-
 void runAlarmWakeup() {
     StackLockGuard lock;
-    service().lastWakeup = tickNow();
-    dispatchAlarms();
+    AlarmService& s = service();
+    const uint32_t now = tickNow();
+    const uint32_t slept = now - s.lastWakeup;
+    s.lastWakeup = now;
+    dispatchAlarms(slept);
 }
 
 uint32_t programmedWakeup() {

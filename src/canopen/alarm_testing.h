@@ -1,14 +1,11 @@
 #pragma once
-// Seams of the alarm service for tests, benchmarks and fuzzing: a clock they control, and
-// one pass of the alarm thread's work run on the caller's thread.
+// Seams of the alarm service for tests, benchmarks and fuzzing: one pass of the alarm thread's
+// work run on the caller's thread, and what the service reckons. Its clock is the platform's
+// (platform/clock.h), which they may replace.
 #include <cstdint>
 
 namespace canopen::testing {
 
-using TickSource = uint32_t (*)();
-
-// Replaces the tick count the alarm service reads; null restores the system's.
-void setTickSource(TickSource source);
 // Does what the alarm thread does when its timer fires: take the stack lock, note the
 // wake-up time, fire what is due.
 void runAlarmWakeup();

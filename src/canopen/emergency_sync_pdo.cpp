@@ -1,6 +1,7 @@
 #include "emergency_sync_pdo.h"
 
 #include "alarm.h"
+#include "byte_order.h"
 #include "node_data.h"
 #include "object_dictionary.h"
 
@@ -46,7 +47,7 @@ void handleSyncFrame(NodeData* node, const CanMessage*) {
 
 void handleEmergencyFrame(NodeData* node, const CanMessage* message) {
     if (message->len != 8) return;
-    const uint16_t errorCode = static_cast<uint16_t>(message->data[0] | (message->data[1] << 8));
+    const uint16_t errorCode = get16(message->data);
     if (node->hooks.emergency)
         node->hooks.emergency(node, static_cast<uint8_t>(message->cobId & 0x7F), errorCode, message->data[2]);
 }

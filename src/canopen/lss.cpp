@@ -1,6 +1,7 @@
 #include "lss.h"
 
 #include "alarm.h"
+#include "byte_order.h"
 #include "can_port.h"
 #include "node_data.h"
 #include "node_state.h"
@@ -37,11 +38,6 @@ enum LssCommand : uint8_t {
     kInquireNodeId = 0x5E,
 };
 
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
 void answer(NodeData* node, const uint8_t (&bytes)[8]) {
     if (!node->flags.lss) return;
     CanMessage m{};
@@ -57,8 +53,9 @@ void answerCode(NodeData* node, uint8_t command, uint8_t errorCode) {
 }
 
 void answerValue(NodeData* node, uint8_t command, uint32_t value) {
-    answer(node, {command, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                  static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24), 0, 0, 0});
+    uint8_t bytes[8]{command};
+    put32(bytes + 1, value);
+    answer(node, bytes);
 }
 
 const uint32_t* identity(const NodeData* node) { return node->od.values.identity; }
@@ -80,7 +77,7 @@ void activateBitTiming(NodeData* node, const uint8_t* data) {
     LssData& lss = node->lss;
     // A second activation while one runs would park the already detached (null) port.
     if (std::strcmp(lss.baudRate, "none") == 0 || lss.switchState != 0) return;
-    lss.switchDelay = static_cast<uint16_t>(data[1] | data[2] << 8);
+    lss.switchDelay = get16(data + 1);
     // Period 0 would make the alarm one-shot and leave the port detached for good.
     const uint32_t delay = lss.switchDelay ? lss.switchDelay : 1;
     lss.switchState = 1;
@@ -109,7 +106,7 @@ void switchModeSelective(NodeData* node, uint8_t command, const uint8_t* data) {
     LssData& lss = node->lss;
     if (lss.mode == kLssConfigurationMode) return;
     const int field = command - kSwitchSelectiveVendor;
-    if (le32(data + 1) == identity(node)[field]) {
+    if (get32(data + 1) == identity(node)[field]) {
         lss.selectiveMatch |= static_cast<uint8_t>(1u << field);
     } else {
         lss.selectiveMatch = 0;
@@ -124,7 +121,7 @@ void switchModeSelective(NodeData* node, uint8_t command, const uint8_t* data) {
 
 void identifyRemoteSlave(NodeData* node, uint8_t command, const uint8_t* data) {
     LssData& lss = node->lss;
-    const uint32_t value = le32(data + 1);
+    const uint32_t value = get32(data + 1);
     const uint32_t* id = identity(node);
     bool match = false;
     switch (command) {

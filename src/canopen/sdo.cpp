@@ -19,7 +19,11 @@ void handleSdoFrame(NodeData* node, const CanMessage* message) {
         role = kSdoRoleClient;
     }
     if (message->len != 8) {
-        sendAbort(node, role, channel, 0, 0, kAbortGeneral);
+        // Another node's answers pass on this identifier too: only a transfer of ours there
+        // is ended by a broken one.
+        const SdoLine& line = node->sdo;
+        const bool ours = line.role == role && line.channel == channel && inProgress(line.state);
+        if (role == kSdoRoleServer || ours) sendAbort(node, role, channel, 0, 0, kAbortGeneral);
         return;
     }
     if (role == kSdoRoleServer)
@@ -34,9 +38,7 @@ void freeSdoLine(NodeData* node) {
     // A client request cut off here would otherwise wait for a callback that never comes.
     if (line.role == kSdoRoleClient && inProgress(line.state)) {
         line.alarm = cancelAlarm(line.alarm);
-        line.state = kSdoAbortedLocally;
-        line.step = kStepNone;
-        line.abortCode = kAbortLocalControl;
+        endClientTransfer(line, kSdoAbortedLocally, kAbortLocalControl);
         notifyClient(node);
         if (inProgress(line.state)) return;  // the callback started the next request
     }

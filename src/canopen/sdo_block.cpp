@@ -12,8 +12,6 @@ namespace canopen::sdo {
 
 namespace {
 
-constexpr uint8_t kLastSegmentFlag = 0x80;
-constexpr uint8_t kSequenceMask = 0x7F;
 // A block's acknowledgement comes within a few frame times; when it has not come after this, the
 // block's final segment or the acknowledgement was lost on the line, and the final segment goes
 // again (the receiver answers it with its acknowledgement) instead of the transfer timing out.
@@ -21,12 +19,17 @@ constexpr uint8_t kSequenceMask = 0x7F;
 constexpr uint32_t kAckWaitMs = 1000;
 constexpr uint32_t kAckAlarmId = 1;
 
+bool awaitsBlockAck(const SdoLine& line) {
+    return line.role == kSdoRoleClient ? line.clientWait == ClientWait::BlockAck
+                                       : line.serverWait == ServerWait::BlockAck;
+}
+
 bool awaitsBlockAnswer(const SdoLine& line) {
     if (!inProgress(line.state)) return false;
-    if (line.step == kStepBlockAck) return true;
+    if (awaitsBlockAck(line)) return true;
     // The client of a block download also repeats its initiate and end requests.
-    return line.role == kSdoRoleClient && line.state == kSdoBlockDownloadInProgress &&
-           (line.step == kStepInitiateAnswer || line.step == kStepBlockEndAnswer);
+    return line.role == kSdoRoleClient && (line.clientWait == ClientWait::BlockDownloadInitiateAnswer ||
+                                           line.clientWait == ClientWait::BlockDownloadEndAnswer);
 }
 
 void onAckWait(NodeData* node, uint32_t) {
@@ -48,20 +51,18 @@ void sendBlock(NodeData* node) {
     const uint32_t cobId = transmitCobId(node, line.role, line.channel);
     uint32_t position = line.lastBlockOffset;
     line.sequence = 0;
-    line.lastSegment = 0;
-    line.step = kStepBlockAck;
+    line.lastSegment = false;
     line.ackAlarm = cancelAlarm(line.ackAlarm);  // a repeat armed for the initiate request is over
     const uint32_t generation = ++line.generation;
     for (uint8_t sequence = 1; sequence <= line.blockSize; ++sequence) {
-        const uint32_t n = std::min(kSegmentBytes, line.count - position);
+        const uint32_t n = std::min<uint32_t>(kSegmentBytes, line.count - position);
         const bool last = position + n >= line.count;
-        uint8_t frame[8]{};
-        frame[0] = static_cast<uint8_t>(sequence | (last ? kLastSegmentFlag : 0));
+        uint8_t frame[8]{command::blockSegment(sequence, last)};
         std::memcpy(frame + 1, lineData(line) + position, n);
         position += n;
         line.sequence = sequence;
         if (last) {
-            line.lastSegment = 1;
+            line.lastSegment = true;
             line.endDataCount = static_cast<uint8_t>(kSegmentBytes - n);
         }
         // A segment the driver drops is one the receiver does not acknowledge; it goes again.
@@ -72,7 +73,7 @@ void sendBlock(NodeData* node) {
         }
         transmitOutsideLock(node, cobId, frame);
         // The transfer may have ended (time-out, abort) while the lock was free.
-        if (line.generation != generation || !inProgress(line.state) || line.step != kStepBlockAck) return;
+        if (line.generation != generation || !inProgress(line.state) || !awaitsBlockAck(line)) return;
     }
 }
 
@@ -112,10 +113,10 @@ bool acceptBlockAck(NodeData* node, const uint8_t* frame) {
     return false;
 }
 
-void receiveBlockSegment(NodeData* node, const uint8_t* frame, bool mayGrow) {
+bool receiveBlockSegment(NodeData* node, const uint8_t* frame, bool mayGrow) {
     SdoLine& line = node->sdo;
-    const uint8_t sequence = frame[0] & kSequenceMask;
-    const bool last = (frame[0] & kLastSegmentFlag) != 0;
+    const uint8_t sequence = sequenceNumber(frame[0]);
+    const bool last = lastInTransfer(frame[0]);
     if (line.segmentsSinceAck < 0xFF) ++line.segmentsSinceAck;
     const bool inOrder = sequence == line.ackSequence + 1 && sequence <= kReceiveBlockSize;
     if (inOrder) {
@@ -123,45 +124,50 @@ void receiveBlockSegment(NodeData* node, const uint8_t* frame, bool mayGrow) {
         // one empty segment); a longer stream is a peer that disagrees with itself.
         if (line.sizeIndicated && line.offset >= std::max<uint32_t>(line.count, 1)) {
             abortTransfer(node, kAbortLocalControl);
-            return;
+            return false;
         }
         if (line.offset > 0xFFFFFFFFu - kSegmentBytes) {
             abortTransfer(node, kAbortOutOfMemory);
-            return;
+            return false;
         }
         // Bytes past a known size are padding and are not kept; so a transfer of exactly the
         // inline size stays inline.
-        uint32_t keep = line.sizeIndicated ? std::min(kSegmentBytes, line.count - line.offset) : kSegmentBytes;
+        uint32_t keep =
+            line.sizeIndicated ? std::min<uint32_t>(kSegmentBytes, line.count - line.offset) : kSegmentBytes;
         if (!mayGrow && !line.sizeIndicated) {
             const uint32_t room = lineCapacity(line) - std::min(line.offset, lineCapacity(line));
             if (room == 0) {
                 abortTransfer(node, kAbortOutOfMemory);
-                return;
+                return false;
             }
             keep = std::min(keep, room);  // the end request tells whether the rest was padding
         }
         if (const uint32_t code = storeLineData(line, line.offset, frame + 1, keep, mayGrow)) {
             abortTransfer(node, code);
-            return;
+            return false;
         }
         line.offset += kSegmentBytes;
         line.ackSequence = sequence;
-        if (last) line.lastSegment = 1;
+        if (last) line.lastSegment = true;
     }
-    if (!last && sequence != kReceiveBlockSize) return;
+    if (!last && sequence != kReceiveBlockSize) return false;
     // The block's final segment arriving again right after its acknowledgement is a duplicate;
     // acknowledging it would make the sender repeat a block that already arrived.
-    if (!inOrder && !last && line.segmentsSinceAck == 1) return;
-    uint8_t ack[8]{kBlockAckCommand, line.ackSequence, kReceiveBlockSize};
+    if (!inOrder && !last && line.segmentsSinceAck == 1) return false;
+    // Acknowledgements go to the sender: a server answering a block download, a client a block
+    // upload; both carry the same byte.
+    const uint8_t ackCommand = line.role == kSdoRoleServer ? command::block(ServerCommand::BlockDownload, BlockSub::Ack)
+                                                           : command::block(ClientCommand::BlockUpload, BlockSub::Ack);
+    uint8_t ack[8]{ackCommand, line.ackSequence, kReceiveBlockSize};
     line.ackSequence = 0;
     line.segmentsSinceAck = 0;
-    if (line.lastSegment) line.step = kStepBlockEndRequest;
     transmit(node, transmitCobId(node, line.role, line.channel), ack);
+    return line.lastSegment;
 }
 
 bool acceptBlockEnd(NodeData* node, const uint8_t* frame, uint32_t* size) {
     SdoLine& line = node->sdo;
-    const uint32_t unused = (frame[0] >> 2) & 0x07;
+    const uint32_t unused = blockEndUnused(frame[0]);
     if (line.offset < unused) {
         abortTransfer(node, kAbortLocalControl);
         return false;

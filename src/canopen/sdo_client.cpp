@@ -15,8 +15,6 @@ namespace sdo {
 
 namespace {
 
-constexpr uint32_t kMaxExpedited = 4;
-
 bool sameObject(const SdoLine& line, const uint8_t* frame) {
     return get16(frame + 1) == line.index && frame[3] == line.subIndex;
 }
@@ -24,17 +22,14 @@ bool sameObject(const SdoLine& line, const uint8_t* frame) {
 void finish(NodeData* node) {
     SdoLine& line = node->sdo;
     line.alarm = cancelAlarm(line.alarm);
-    line.state = kSdoFinished;
-    line.step = kStepNone;
+    endClientTransfer(line, kSdoFinished, line.abortCode);
     notifyClient(node);
 }
 
 void peerAborted(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
     line.alarm = cancelAlarm(line.alarm);
-    line.state = kSdoAbortedByPeer;
-    line.step = kStepNone;
-    line.abortCode = get32(frame + 4);
+    endClientTransfer(line, kSdoAbortedByPeer, get32(frame + 4));
     notifyClient(node);
 }
 
@@ -43,124 +38,150 @@ void sendToServer(NodeData* node, const uint8_t* frame) {
     transmit(node, clientRequestCobId(node, line.channel), frame);
 }
 
+// An answer outside a block: the server's abort ends the transfer, anything else restarts the
+// time-out. False when the transfer ended here, an answer other than `expected` included.
+bool takeAnswer(NodeData* node, const uint8_t* frame, bool expected) {
+    if (isAbort(frame[0])) {
+        peerAborted(node, frame);
+        return false;
+    }
+    armTimeout(node);
+    if (!expected) abortTransfer(node, kAbortLocalControl);
+    return expected;
+}
+
 void sendDownloadSegment(NodeData* node) {
     SdoLine& line = node->sdo;
-    const uint32_t n = std::min(kSegmentBytes, line.count - line.offset);
+    const uint32_t n = std::min<uint32_t>(kSegmentBytes, line.count - line.offset);
     const bool last = line.offset + n >= line.count;
-    uint8_t frame[8]{};
-    frame[0] = static_cast<uint8_t>(line.toggle << 4 | (kSegmentBytes - n) << 1 | (last ? 1 : 0));
+    uint8_t frame[8]{command::downloadSegment(line.toggle, static_cast<uint8_t>(kSegmentBytes - n), last)};
     std::memcpy(frame + 1, lineData(line) + line.offset, n);
     line.offset += n;
     line.lastSegment = last;
-    line.step = kStepSegments;
+    line.clientWait = ClientWait::DownloadSegmentAnswer;
     sendToServer(node, frame);
 }
 
-void onDownloadAnswer(NodeData* node, const uint8_t* frame) {
+void onDownloadInitiateAnswer(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
-    const uint8_t command = frame[0];
-    if (line.step == kStepInitiateAnswer && (command & 0xE0) == 0x60) {
-        if (!sameObject(line, frame)) return abortTransfer(node, kAbortLocalControl);
-        if (line.expedited) return finish(node);
-        line.toggle = 0;
-        return sendDownloadSegment(node);
-    }
-    if (line.step == kStepSegments && (command & 0xE0) == 0x20) {
-        if (((command >> 4) & 0x01) != line.toggle) return abortTransfer(node, kAbortToggleNotAlternated);
-        if (line.lastSegment) return finish(node);
-        line.toggle ^= 1;
-        return sendDownloadSegment(node);
-    }
-    abortTransfer(node, kAbortLocalControl);
+    if (!takeAnswer(node, frame, is(frame[0], ServerCommand::InitiateDownload))) return;
+    if (!sameObject(line, frame)) return abortTransfer(node, kAbortLocalControl);
+    if (line.expedited) return finish(node);
+    line.toggle = false;
+    sendDownloadSegment(node);
+}
+
+void onDownloadSegmentAnswer(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    if (!takeAnswer(node, frame, is(frame[0], ServerCommand::DownloadSegment))) return;
+    if (toggle(frame[0]) != line.toggle) return abortTransfer(node, kAbortToggleNotAlternated);
+    if (line.lastSegment) return finish(node);
+    line.toggle = !line.toggle;
+    sendDownloadSegment(node);
 }
 
 void requestUploadSegment(NodeData* node) {
-    const uint8_t frame[8]{static_cast<uint8_t>(0x60 | node->sdo.toggle << 4)};
+    SdoLine& line = node->sdo;
+    line.clientWait = ClientWait::UploadSegment;
+    const uint8_t frame[8]{command::uploadSegmentRequest(line.toggle)};
     sendToServer(node, frame);
 }
 
-void onUploadAnswer(NodeData* node, const uint8_t* frame) {
+void onUploadInitiateAnswer(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
-    const uint8_t command = frame[0];
-    if (line.step == kStepInitiateAnswer && (command & 0xE0) == 0x40) {
-        if (!sameObject(line, frame)) return abortTransfer(node, kAbortLocalControl);
-        const bool sizeIndicated = command & 0x01;
-        if (command & 0x02) {
-            const uint32_t n = sizeIndicated ? kMaxExpedited - ((command >> 2) & 0x03) : kMaxExpedited;
-            storeLineData(line, 0, frame + 4, n, true);
-            line.count = n;
-            line.offset = n;
-            line.sizeIndicated = 1;
-            return finish(node);
-        }
-        line.sizeIndicated = sizeIndicated;
-        line.count = sizeIndicated ? get32(frame + 4) : 0;
-        line.toggle = 0;
-        line.step = kStepSegments;
-        return requestUploadSegment(node);
+    const uint8_t answer = frame[0];
+    if (!takeAnswer(node, frame, is(answer, ServerCommand::InitiateUpload))) return;
+    if (!sameObject(line, frame)) return abortTransfer(node, kAbortLocalControl);
+    if (expedited(answer)) {
+        const uint32_t n = sizeIndicated(answer) ? kExpeditedBytes - expeditedUnused(answer) : kExpeditedBytes;
+        storeLineData(line, 0, frame + 4, n, true);
+        line.count = n;
+        line.offset = n;
+        line.sizeIndicated = true;
+        return finish(node);
     }
-    if (line.step == kStepSegments && (command & 0xE0) == 0x00) {
-        if (((command >> 4) & 0x01) != line.toggle) return abortTransfer(node, kAbortToggleNotAlternated);
-        const uint32_t n = kSegmentBytes - ((command >> 1) & 0x07);
-        const bool last = command & 0x01;
-        if (line.sizeIndicated && static_cast<uint64_t>(line.offset) + n > line.count)
-            return abortTransfer(node, kAbortLocalControl);
-        if (const uint32_t code = storeLineData(line, line.offset, frame + 1, n, true)) return abortTransfer(node, code);
-        line.offset += n;
-        if (last) {
-            if (line.sizeIndicated && line.offset != line.count) return abortTransfer(node, kAbortLocalControl);
-            return finish(node);
-        }
-        line.toggle ^= 1;
-        return requestUploadSegment(node);
-    }
-    abortTransfer(node, kAbortLocalControl);
+    line.sizeIndicated = sizeIndicated(answer);
+    line.count = line.sizeIndicated ? get32(frame + 4) : 0;
+    line.toggle = false;
+    requestUploadSegment(node);
 }
 
-void onBlockDownloadAnswer(NodeData* node, const uint8_t* frame) {
+void onUploadSegment(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
-    const uint8_t command = frame[0];
-    if (line.step == kStepInitiateAnswer && (command & kBlockEndMask) == 0xA0) {
-        if (!sameObject(line, frame)) return abortTransfer(node, kAbortLocalControl);
-        const uint8_t blockSize = frame[4];
-        if (blockSize == 0 || blockSize > kMaxBlockSize) return abortTransfer(node, kAbortLocalControl);
-        line.peerCrc = (command >> 2) & 0x01;
-        line.blockSize = blockSize;
-        line.lastBlockOffset = 0;
-        return sendBlock(node);
+    const uint8_t segment = frame[0];
+    if (!takeAnswer(node, frame, is(segment, ServerCommand::UploadSegment))) return;
+    if (toggle(segment) != line.toggle) return abortTransfer(node, kAbortToggleNotAlternated);
+    const uint32_t n = kSegmentBytes - segmentUnused(segment);
+    if (line.sizeIndicated && static_cast<uint64_t>(line.offset) + n > line.count)
+        return abortTransfer(node, kAbortLocalControl);
+    if (const uint32_t code = storeLineData(line, line.offset, frame + 1, n, true)) return abortTransfer(node, code);
+    line.offset += n;
+    if (lastSegment(segment)) {
+        if (line.sizeIndicated && line.offset != line.count) return abortTransfer(node, kAbortLocalControl);
+        return finish(node);
     }
-    if (line.step == kStepBlockAck && (command & kBlockEndMask) == kBlockAckCommand) {
-        if (!acceptBlockAck(node, frame)) return;
-        line.step = kStepBlockEndAnswer;
-        const uint8_t end[8]{static_cast<uint8_t>(0xC1 | line.endDataCount << 2)};  // CRC 0
-        repeatUnanswered(node, end);
-        return sendToServer(node, end);
-    }
-    if (line.step == kStepBlockEndAnswer && (command & kBlockEndMask) == 0xA1) return finish(node);
-    abortTransfer(node, kAbortLocalControl);
+    line.toggle = !line.toggle;
+    requestUploadSegment(node);
 }
 
-void onBlockUploadAnswer(NodeData* node, const uint8_t* frame) {
+void onBlockDownloadInitiateAnswer(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
-    const uint8_t command = frame[0];
-    if (line.step == kStepInitiateAnswer && (command & 0xE1) == 0xC0) {
-        if (!sameObject(line, frame)) return abortTransfer(node, kAbortLocalControl);
-        line.peerCrc = (command >> 2) & 0x01;
-        line.sizeIndicated = (command >> 1) & 0x01;
-        line.count = line.sizeIndicated ? get32(frame + 4) : 0;
-        line.objectSize = line.count;
-        line.blockSize = kReceiveBlockSize;
-        line.step = kStepBlockReceive;
-        const uint8_t start[8]{0xA3};
-        return sendToServer(node, start);
-    }
-    abortTransfer(node, kAbortLocalControl);
+    if (!takeAnswer(node, frame, isBlock(frame[0], ServerCommand::BlockDownload, BlockSub::Initiate))) return;
+    if (!sameObject(line, frame)) return abortTransfer(node, kAbortLocalControl);
+    const uint8_t blockSize = frame[4];
+    if (blockSize == 0 || blockSize > kMaxBlockSize) return abortTransfer(node, kAbortLocalControl);
+    line.peerCrc = crcSupported(frame[0]);
+    line.blockSize = blockSize;
+    line.lastBlockOffset = 0;
+    line.clientWait = ClientWait::BlockAck;
+    sendBlock(node);
+}
+
+void onBlockDownloadAck(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    if (!takeAnswer(node, frame, isBlock(frame[0], ServerCommand::BlockDownload, BlockSub::Ack))) return;
+    if (!acceptBlockAck(node, frame)) return;
+    line.clientWait = ClientWait::BlockDownloadEndAnswer;
+    const uint8_t end[8]{command::blockEnd(ClientCommand::BlockDownload, line.endDataCount)};
+    repeatUnanswered(node, end);
+    sendToServer(node, end);
+}
+
+void onBlockDownloadEndAnswer(NodeData* node, const uint8_t* frame) {
+    if (!takeAnswer(node, frame, isBlock(frame[0], ServerCommand::BlockDownload, BlockSub::End))) return;
+    finish(node);
+}
+
+void onBlockUploadInitiateAnswer(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    const uint8_t answer = frame[0];
+    if (!takeAnswer(node, frame, isBlockInitiate(answer, ServerCommand::BlockUpload))) return;
+    if (!sameObject(line, frame)) return abortTransfer(node, kAbortLocalControl);
+    line.peerCrc = crcSupported(answer);
+    line.sizeIndicated = blockSizeIndicated(answer);
+    line.count = line.sizeIndicated ? get32(frame + 4) : 0;
+    line.objectSize = line.count;
+    line.blockSize = kReceiveBlockSize;
+    line.clientWait = ClientWait::ReceivingBlock;
+    const uint8_t start[8]{command::block(ClientCommand::BlockUpload, BlockSub::Start)};
+    sendToServer(node, start);
+}
+
+// Inside a block everything but the abort byte is a segment, whatever its first byte.
+void onBlockUploadSegment(NodeData* node, const uint8_t* frame) {
+    if (frame[0] == kAbortByte) return peerAborted(node, frame);
+    armTimeout(node);
+    if (receiveBlockSegment(node, frame, true)) node->sdo.clientWait = ClientWait::BlockUploadEnd;
 }
 
 void onBlockUploadEnd(NodeData* node, const uint8_t* frame) {
+    if (frame[0] == kAbortByte) return peerAborted(node, frame);
+    // A late or repeated segment of the finished block is no request: it is let pass.
+    if (!isBlock(frame[0], ServerCommand::BlockUpload, BlockSub::End)) return;
+    armTimeout(node);
     uint32_t size = 0;
     if (!acceptBlockEnd(node, frame, &size)) return;
-    const uint8_t end[8]{0xA1};
+    const uint8_t end[8]{command::block(ClientCommand::BlockUpload, BlockSub::End)};
     sendToServer(node, end);
     finish(node);
 }
@@ -173,7 +194,6 @@ bool claimLine(NodeData* node, uint8_t channel, uint16_t index, uint8_t subIndex
     line.role = kSdoRoleClient;
     line.channel = channel;
     line.state = state;
-    line.step = kStepInitiateAnswer;
     line.index = index;
     line.subIndex = subIndex;
     line.dataType = dataType;
@@ -212,21 +232,24 @@ uint8_t startDownload(NodeData* node, uint8_t nodeId, uint16_t index, uint8_t su
     noteInlineUse(line, count);
     line.count = count;
     line.objectSize = count;
-    line.sizeIndicated = 1;
+    line.sizeIndicated = true;
     uint8_t frame[8]{};
     if (useBlockMode) {
-        putHeader(frame, 0xC2, index, subIndex);  // no CRC, size indicated
+        line.clientWait = ClientWait::BlockDownloadInitiateAnswer;
+        putHeader(frame, command::blockDownload(), index, subIndex);
         put32(frame + 4, count);
         repeatUnanswered(node, frame);
-    } else if (count >= 1 && count <= kMaxExpedited) {
-        putHeader(frame, static_cast<uint8_t>(0x23 | (kMaxExpedited - count) << 2), index, subIndex);
+    } else if (count >= 1 && count <= kExpeditedBytes) {
+        line.clientWait = ClientWait::DownloadInitiateAnswer;
+        putHeader(frame, command::expeditedDownload(static_cast<uint8_t>(kExpeditedBytes - count)), index, subIndex);
         std::memcpy(frame + 4, lineData(line), count);
         line.offset = count;
-        line.expedited = 1;
+        line.expedited = true;
     } else {
         // Segmented, also for no bytes at all: an expedited request cannot say "none" and
         // would have the server write four.
-        putHeader(frame, 0x21, index, subIndex);
+        line.clientWait = ClientWait::DownloadInitiateAnswer;
+        putHeader(frame, command::segmentedDownload(), index, subIndex);
         put32(frame + 4, count);
     }
     return sendInitiate(node, frame);
@@ -238,30 +261,18 @@ void handleClientFrame(NodeData* node, uint8_t channel, const uint8_t* frame) {
     SdoLine& line = node->sdo;
     // Answers for a channel with no transfer of ours are late or stray: never answered.
     if (line.role != kSdoRoleClient || line.channel != channel || !inProgress(line.state)) return;
-    const uint8_t command = frame[0];
-    if (line.step == kStepBlockReceive) {
-        if (command == kAbortCommand) return peerAborted(node, frame);
-        armTimeout(node);
-        return receiveBlockSegment(node, frame, true);
-    }
-    if (line.step == kStepBlockEndRequest) {
-        if (command == kAbortCommand) return peerAborted(node, frame);
-        // A late or repeated segment of the finished block is no request: it is let pass.
-        if ((command & kBlockEndMask) != 0xC1) return;
-        armTimeout(node);
-        return onBlockUploadEnd(node, frame);
-    }
-    if ((command & 0xE0) == kAbortCommand) return peerAborted(node, frame);
-    armTimeout(node);
-    switch (line.state) {
-        case kSdoDownloadInProgress:
-            return onDownloadAnswer(node, frame);
-        case kSdoUploadInProgress:
-            return onUploadAnswer(node, frame);
-        case kSdoBlockDownloadInProgress:
-            return onBlockDownloadAnswer(node, frame);
-        case kSdoBlockUploadInProgress:
-            return onBlockUploadAnswer(node, frame);
+    switch (line.clientWait) {
+        case ClientWait::DownloadInitiateAnswer: return onDownloadInitiateAnswer(node, frame);
+        case ClientWait::DownloadSegmentAnswer: return onDownloadSegmentAnswer(node, frame);
+        case ClientWait::UploadInitiateAnswer: return onUploadInitiateAnswer(node, frame);
+        case ClientWait::UploadSegment: return onUploadSegment(node, frame);
+        case ClientWait::BlockDownloadInitiateAnswer: return onBlockDownloadInitiateAnswer(node, frame);
+        case ClientWait::BlockAck: return onBlockDownloadAck(node, frame);
+        case ClientWait::BlockDownloadEndAnswer: return onBlockDownloadEndAnswer(node, frame);
+        case ClientWait::BlockUploadInitiateAnswer: return onBlockUploadInitiateAnswer(node, frame);
+        case ClientWait::ReceivingBlock: return onBlockUploadSegment(node, frame);
+        case ClientWait::BlockUploadEnd: return onBlockUploadEnd(node, frame);
+        case ClientWait::Nothing: return;
     }
 }
 
@@ -276,13 +287,16 @@ uint8_t readNetworkDictCallback(NodeData* node, uint8_t nodeId, uint16_t index, 
     if (channel >= kSdoNoChannel) return channel;
     const uint8_t state = useBlockMode ? kSdoBlockUploadInProgress : kSdoUploadInProgress;
     if (!claimLine(node, channel, index, subIndex, state, dataType, callback)) return kSdoBusy;
+    SdoLine& line = node->sdo;
     uint8_t frame[8]{};
     if (useBlockMode) {
-        putHeader(frame, 0xA0, index, subIndex);  // no CRC
+        line.clientWait = ClientWait::BlockUploadInitiateAnswer;
+        putHeader(frame, command::block(ClientCommand::BlockUpload, BlockSub::Initiate), index, subIndex);  // no CRC
         frame[4] = kReceiveBlockSize;
         frame[5] = 0;  // no switch to a segmented upload
     } else {
-        putHeader(frame, 0x40, index, subIndex);
+        line.clientWait = ClientWait::UploadInitiateAnswer;
+        putHeader(frame, command::make(ClientCommand::InitiateUpload), index, subIndex);
     }
     return sendInitiate(node, frame);
 }
@@ -302,8 +316,7 @@ namespace {
 bool clientLineOf(NodeData* node, uint8_t nodeId) {
     const uint8_t channel = findClientChannel(node, nodeId);
     const SdoLine& line = node->sdo;
-    return channel < kSdoNoChannel && line.role == kSdoRoleClient && line.channel == channel &&
-           line.state != kSdoFree;
+    return channel < kSdoNoChannel && line.role == kSdoRoleClient && line.channel == channel && line.state != kSdoFree;
 }
 
 }  // namespace

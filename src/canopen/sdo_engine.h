@@ -3,6 +3,7 @@
 // Nothing outside the engine includes this header.
 #include "can_message.h"
 #include "sdo_line.h"
+#include "sdo_protocol.h"
 
 #include <cstdint>
 
@@ -16,44 +17,11 @@ constexpr uint32_t kTimeoutMs = 4000;
 constexpr uint8_t kReceiveBlockSize = 120;  // segments per block asked for when receiving
 constexpr uint8_t kMaxBlockSize = 127;      // a block's sequence numbers are 7 bits, 0 excluded
 constexpr uint32_t kHeapGrowth = 0x50000;   // client uploads beyond the inline buffer grow by this
-constexpr uint32_t kSegmentBytes = 7;
 constexpr uint8_t kServerChannel = 0;
 constexpr uint32_t kTimeoutAlarmId = 0;  // the line; there is one
 
-// Where a transfer stands between two frames. The line state says what kind of transfer it is;
-// the step says which frame the line waits for.
-enum Step : uint8_t {
-    kStepNone = 0,
-    kStepInitiateAnswer,   // client: initiate request sent
-    kStepSegments,         // segmented: the next segment (server download, client upload) or its answer
-    kStepBlockStart,       // server of a block upload: initiate answered, waiting for the start
-    kStepBlockReceive,     // receiving side of a block: segments arrive
-    kStepBlockEndRequest,  // receiving side: last segment stored, waiting for the end request
-    kStepBlockAck,         // sending side: a block went out, waiting for its acknowledgement
-    kStepBlockEndAnswer,   // sending side: end request sent, waiting for the end answer
-};
+inline bool inProgress(uint8_t state) { return state >= kSdoDownloadInProgress && state <= kSdoBlockUploadInProgress; }
 
-// Command bytes and masks of CiA 301 that several units need.
-constexpr uint8_t kAbortCommand = 0x80;
-constexpr uint8_t kBlockAckCommand = 0xA2;
-constexpr uint8_t kBlockEndMask = 0xE3;  // command, reserved bit 1, sub-command; n in bits 2..4
-
-inline bool inProgress(uint8_t state) {
-    return state >= kSdoDownloadInProgress && state <= kSdoBlockUploadInProgress;
-}
-
-inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-inline void put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 // A frame of command byte, index, sub-index and four data bytes.
 inline void putHeader(uint8_t* frame, uint8_t command, uint16_t index, uint8_t subIndex) {
     frame[0] = command;
@@ -95,6 +63,9 @@ void noteInlineUse(SdoLine& line, uint32_t end);
 void sendAbort(NodeData* node, uint8_t role, uint8_t channel, uint16_t index, uint8_t subIndex, uint32_t code);
 // Ends the running transfer with an abort carrying its own index and sub-index.
 void abortTransfer(NodeData* node, uint32_t code);
+// Ends a client transfer with its result (finished, or aborted with a code); the caller keeps
+// the line for the result functions and tells the client.
+void endClientTransfer(SdoLine& line, uint8_t state, uint32_t abortCode);
 // Calls the client request's callback with the server's node id; the line may be gone afterwards.
 void notifyClient(NodeData* node);
 
@@ -103,16 +74,18 @@ void handleServerFrame(NodeData* node, const uint8_t* frame);
 void handleClientFrame(NodeData* node, uint8_t channel, const uint8_t* frame);
 
 // Block transfers, either role.
-// Sending side: sends the block that starts at lastBlockOffset, with blockSize segments at most.
+// Sending side: sends the block that starts at lastBlockOffset, with blockSize segments at most;
+// the caller's role then waits for its acknowledgement.
 void sendBlock(NodeData* node);
 // Sends `frame` again when no answer has come after a while (a block's final segment, a block
 // download's initiate or end request); any answer or the end of the transfer stops it.
 void repeatUnanswered(NodeData* node, const uint8_t* frame);
 // Sending side: an acknowledgement; returns true when every byte is acknowledged, false when
-// the transfer goes on or was aborted (the line state tells which).
+// the next block went out or the transfer was aborted (the line state tells which).
 bool acceptBlockAck(NodeData* node, const uint8_t* frame);
-// Receiving side: one segment; the line's step moves to kStepBlockEndRequest after the last.
-void receiveBlockSegment(NodeData* node, const uint8_t* frame, bool mayGrow);
+// Receiving side: one segment; true when it completed the transfer's last block, which was
+// then acknowledged: the end request comes next.
+bool receiveBlockSegment(NodeData* node, const uint8_t* frame, bool mayGrow);
 // Receiving side: the end request; the number of data bytes, or false after aborting.
 bool acceptBlockEnd(NodeData* node, const uint8_t* frame, uint32_t* size);
 

@@ -18,7 +18,7 @@ void onTimeout(NodeData* node, uint32_t) {
     line.alarm = NO_ALARM;
     if (!inProgress(line.state)) return;
     uint8_t frame[8]{};
-    putHeader(frame, kAbortCommand, line.index, line.subIndex);
+    putHeader(frame, kAbortByte, line.index, line.subIndex);
     put32(frame + 4, kAbortSdoTimedOut);
     const uint32_t cobId = transmitCobId(node, line.role, line.channel);
     if (line.role == kSdoRoleServer) {
@@ -26,9 +26,7 @@ void onTimeout(NodeData* node, uint32_t) {
         transmit(node, cobId, frame);
         return;
     }
-    line.state = kSdoAbortedLocally;
-    line.step = kStepNone;
-    line.abortCode = kAbortSdoTimedOut;
+    endClientTransfer(line, kSdoAbortedLocally, kAbortSdoTimedOut);
     transmit(node, cobId, frame);
     notifyClient(node);
     if (line.abortCode == kAbortSdoTimedOut) releaseLine(node);
@@ -40,36 +38,14 @@ void releaseLine(NodeData* node) {
     SdoLine& line = node->sdo;
     line.alarm = cancelAlarm(line.alarm);
     line.ackAlarm = cancelAlarm(line.ackAlarm);
+    static_cast<SdoTransfer&>(line) = SdoTransfer{};
+    ++line.generation;
     // Only the bytes written since the last free can be non-zero, so clearing them clears the
     // whole inline buffer.
     std::memset(line.data, 0, std::min(line.inlineUsed, kSdoLineInlineSize));
+    line.inlineUsed = 0;
     line.heapBuffer.reset();
     line.heapSize = 0;
-    line.channel = 0;
-    line.role = kSdoRoleNone;
-    line.state = kSdoFree;
-    line.toggle = 0;
-    line.abortCode = 0;
-    line.index = 0;
-    line.subIndex = 0;
-    line.count = 0;
-    line.offset = 0;
-    line.peerCrc = 0;
-    line.blockSize = 0;
-    line.ackSequence = 0;
-    line.objectSize = 0;
-    line.lastBlockOffset = 0;
-    line.sequence = 0;
-    line.endDataCount = 0;
-    line.dataType = 0;
-    line.callback = nullptr;
-    line.step = kStepNone;
-    line.sizeIndicated = 0;
-    line.expedited = 0;
-    line.lastSegment = 0;
-    line.segmentsSinceAck = 0;
-    line.inlineUsed = 0;
-    ++line.generation;
 }
 
 void armTimeout(NodeData* node) {
@@ -106,6 +82,12 @@ uint32_t storeLineData(SdoLine& line, uint32_t at, const uint8_t* source, uint32
     return 0;
 }
 
+void endClientTransfer(SdoLine& line, uint8_t state, uint32_t abortCode) {
+    line.state = state;
+    line.clientWait = ClientWait::Nothing;
+    line.abortCode = abortCode;
+}
+
 void notifyClient(NodeData* node) {
     SdoLine& line = node->sdo;
     if (line.callback) line.callback(node, clientServerNodeId(node, line.channel));
@@ -115,7 +97,7 @@ void sendAbort(NodeData* node, uint8_t role, uint8_t channel, uint16_t index, ui
     SdoLine& line = node->sdo;
     const bool endsTransfer = line.role == role && line.channel == channel && inProgress(line.state);
     uint8_t frame[8]{};
-    putHeader(frame, kAbortCommand, index, subIndex);
+    putHeader(frame, kAbortByte, index, subIndex);
     put32(frame + 4, code);
     const uint32_t cobId = transmitCobId(node, role, channel);
     if (!endsTransfer) {
@@ -129,9 +111,7 @@ void sendAbort(NodeData* node, uint8_t role, uint8_t channel, uint16_t index, ui
     }
     // The caller learns at once rather than at the time-out, which would overwrite the code.
     line.alarm = cancelAlarm(line.alarm);
-    line.state = kSdoAbortedLocally;
-    line.step = kStepNone;
-    line.abortCode = code;
+    endClientTransfer(line, kSdoAbortedLocally, code);
     transmit(node, cobId, frame);
     notifyClient(node);
 }

@@ -36,40 +36,71 @@ constexpr uint8_t kSdoBufferTooSmall = 0x8A;
 constexpr uint8_t kSdoNoChannel = 0xFE;
 constexpr uint8_t kSdoBusy = 0xFF;
 
-struct SdoLine {
+// What the line waits for next, by role; the value alone says which handler takes the frame.
+enum class ClientWait : uint8_t {
+    Nothing = 0,
+    DownloadInitiateAnswer,  // expedited or segmented download requested
+    DownloadSegmentAnswer,   // a download segment went out
+    UploadInitiateAnswer,
+    UploadSegment,  // a segment was requested
+    BlockDownloadInitiateAnswer,
+    BlockAck,                // sending a block download: a block went out
+    BlockDownloadEndAnswer,  // end request sent
+    BlockUploadInitiateAnswer,
+    ReceivingBlock,  // block upload: segments arrive
+    BlockUploadEnd,  // block upload: last segment stored, the server's end request next
+};
+
+enum class ServerWait : uint8_t {
+    Request = 0,  // no transfer of ours: an initiate request
+    DownloadSegment,
+    UploadSegmentRequest,
+    ReceivingBlock,    // block download: segments arrive
+    BlockDownloadEnd,  // block download: last segment stored, the client's end request next
+    BlockUploadStart,  // block upload initiate answered
+    BlockAck,          // block upload: a block went out
+    BlockUploadEndAnswer,
+};
+
+// Everything a transfer sets up and changes between two frames; a free line holds the defaults,
+// restored in one assignment. The data itself lives in the line.
+struct SdoTransfer {
     uint8_t channel = 0;  // client: channel n (row 0x1280 + n); server: 0
     uint8_t role = kSdoRoleNone;
     uint8_t state = kSdoFree;
-    uint8_t toggle = 0;  // expected toggle bit of the next segment
+    ClientWait clientWait = ClientWait::Nothing;
+    ServerWait serverWait = ServerWait::Request;
+    bool toggle = false;  // expected toggle bit of the next segment
     uint32_t abortCode = 0;
     uint16_t index = 0;
     uint8_t subIndex = 0;
-    uint32_t count = 0;   // total data bytes, 0 while unknown
-    uint32_t offset = 0;  // bytes transferred so far
+    uint8_t dataType = 0;        // kept for the caller
+    uint32_t count = 0;          // total data bytes, 0 while unknown
+    uint32_t offset = 0;         // bytes transferred so far
+    bool sizeIndicated = false;  // the count was given by the peer or the caller, 0 included
+    bool expedited = false;      // a client download sent whole in its initiate request
+    SdoCallback callback = nullptr;
+    // Block transfer.
+    bool peerCrc = false;          // peer supports CRC (stored, never acted on)
+    bool lastSegment = false;      // the segment with the last data byte was sent / stored
+    uint8_t blockSize = 0;         // segments per block
+    uint8_t ackSequence = 0;       // last sequence number received in order
+    uint8_t sequence = 0;          // last sequence number sent within the block
+    uint8_t endDataCount = 0;      // bytes unused in the last segment
+    uint8_t segmentsSinceAck = 0;  // receiving side: frames seen since the last acknowledgement
+    uint32_t objectSize = 0;       // size indicated for the block transfer
+    uint32_t lastBlockOffset = 0;  // offset at the start of the current block
+    uint8_t blockFinalFrame[8]{};  // sending side: the frame sent again when no answer comes
+};
+
+struct SdoLine : SdoTransfer {
+    AlarmHandle alarm = NO_ALARM;     // time-out
+    AlarmHandle ackAlarm = NO_ALARM;  // block answer not come: the last frame goes again
+    uint32_t generation = 0;          // moves on whenever a block is (re)started or the line is freed
     uint8_t data[kSdoLineInlineSize]{};
     std::unique_ptr<uint8_t[]> heapBuffer;  // replaces data for transfers above the inline size
     uint32_t heapSize = 0;
-    // Block transfer.
-    uint8_t peerCrc = 0;            // peer supports CRC (stored, never acted on)
-    uint8_t blockSize = 0;          // segments per block
-    uint8_t ackSequence = 0;        // last sequence number acknowledged / received in order
-    uint32_t objectSize = 0;        // size indicated for the block transfer
-    uint32_t lastBlockOffset = 0;   // offset at the start of the current block
-    uint8_t sequence = 0;           // current sequence number within the block
-    uint8_t endDataCount = 0;       // bytes unused in the last segment
-    uint8_t dataType = 0;           // kept for the caller
-    AlarmHandle alarm = NO_ALARM;   // time-out
-    SdoCallback callback = nullptr;
-    // Engine bookkeeping.
-    uint8_t step = 0;               // where the transfer stands between two frames (sdo_engine.h)
-    uint8_t sizeIndicated = 0;      // the count was given by the peer or the caller, 0 included
-    uint8_t expedited = 0;          // a client download sent whole in its initiate request
-    uint8_t lastSegment = 0;        // block: the segment with the last data byte was sent / stored
-    uint8_t segmentsSinceAck = 0;   // block, receiving side: frames seen since the last acknowledgement
-    uint32_t inlineUsed = 0;        // bytes of `data` written since the line was freed (cleared on free)
-    uint32_t generation = 0;        // moves on whenever a block is (re)started or the line is freed
-    uint8_t blockFinalFrame[8]{};   // sending side: the block's final segment, sent again when no ack comes
-    AlarmHandle ackAlarm = NO_ALARM;
+    uint32_t inlineUsed = 0;  // bytes of `data` written since the line was freed (cleared on free)
 };
 
 }  // namespace canopen

@@ -12,27 +12,7 @@ namespace canopen::sdo {
 
 namespace {
 
-constexpr uint32_t kMaxExpedited = 4;
-
-// Client command specifiers (byte 0 >> 5).
-enum ClientCommand : uint8_t {
-    kDownloadSegment = 0,
-    kInitiateDownload = 1,
-    kInitiateUpload = 2,
-    kUploadSegment = 3,
-    kAbort = 4,
-    kBlockUpload = 5,
-    kBlockDownload = 6,
-};
-
-// Sub-commands of a block upload request (byte 0 bits 0..1).
-enum BlockUploadSub : uint8_t { kBlockUploadInitiate = 0, kBlockUploadEnd = 1, kBlockUploadAck = 2, kBlockUploadStart = 3 };
-
 bool serverRuns(const SdoLine& line) { return line.role == kSdoRoleServer && inProgress(line.state); }
-
-bool serverRuns(const SdoLine& line, uint8_t state, uint8_t step) {
-    return serverRuns(line) && line.state == state && line.step == step;
-}
 
 void answer(NodeData* node, const uint8_t* frame) { transmit(node, serverAnswerCobId(node), frame); }
 
@@ -51,7 +31,7 @@ void refuseOutOfTurn(NodeData* node) {
 
 // Takes the line for a new server transfer. A line in use, by this server or by a client
 // transfer, refuses it; an interrupted server transfer ends with that refusal.
-bool claimLine(NodeData* node, uint16_t index, uint8_t subIndex, uint8_t state, uint8_t step) {
+bool claimLine(NodeData* node, uint16_t index, uint8_t subIndex, uint8_t state, ServerWait wait) {
     SdoLine& line = node->sdo;
     if (line.state != kSdoFree || line.role != kSdoRoleNone) {
         refuse(node, index, subIndex, kAbortLocalControl);
@@ -60,7 +40,7 @@ bool claimLine(NodeData* node, uint16_t index, uint8_t subIndex, uint8_t state, 
     line.role = kSdoRoleServer;
     line.channel = kServerChannel;
     line.state = state;
-    line.step = step;
+    line.serverWait = wait;
     line.index = index;
     line.subIndex = subIndex;
     armTimeout(node);
@@ -89,30 +69,29 @@ uint32_t readForUpload(NodeData* node) {
     if (code) return code;
     noteInlineUse(line, size);
     line.count = size;
-    line.sizeIndicated = 1;
+    line.sizeIndicated = true;
     line.dataType = dataType;
     return 0;
 }
 
 void onInitiateDownload(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
+    const uint8_t request = frame[0];
     const uint16_t index = get16(frame + 1);
     const uint8_t subIndex = frame[3];
-    const bool expedited = frame[0] & 0x02;
-    const bool sizeIndicated = frame[0] & 0x01;
-    if (!claimLine(node, index, subIndex, kSdoDownloadInProgress, kStepSegments)) return;
+    if (!claimLine(node, index, subIndex, kSdoDownloadInProgress, ServerWait::DownloadSegment)) return;
     uint8_t reply[8]{};
-    putHeader(reply, 0x60, index, subIndex);
-    if (expedited) {
-        uint32_t size = kMaxExpedited;
-        if (sizeIndicated) {
-            size = kMaxExpedited - ((frame[0] >> 2) & 0x03);
+    putHeader(reply, command::make(ServerCommand::InitiateDownload), index, subIndex);
+    if (expedited(request)) {
+        uint32_t size = kExpeditedBytes;
+        if (sizeIndicated(request)) {
+            size = kExpeditedBytes - expeditedUnused(request);
         } else {
             // No size given: the entry's own size when it fits the four bytes.
             const ObjectLookup lookup = findObject(node, index);
             if (lookup.entry && subIndex < lookup.entry->count) {
                 const uint32_t entrySize = lookup.entry->subs[subIndex].size;
-                if (entrySize >= 1 && entrySize <= kMaxExpedited) size = entrySize;
+                if (entrySize >= 1 && entrySize <= kExpeditedBytes) size = entrySize;
             }
         }
         storeLineData(line, 0, frame + 4, size, false);
@@ -124,31 +103,113 @@ void onInitiateDownload(NodeData* node, const uint8_t* frame) {
         answer(node, reply);
         return;
     }
-    line.sizeIndicated = sizeIndicated;
-    line.count = sizeIndicated ? get32(frame + 4) : 0;
+    line.sizeIndicated = sizeIndicated(request);
+    line.count = line.sizeIndicated ? get32(frame + 4) : 0;
     if (line.count > kSdoLineInlineSize) {
         abortTransfer(node, kAbortOutOfMemory);
         return;
     }
-    line.toggle = 0;
+    line.toggle = false;
     answer(node, reply);
+}
+
+void onInitiateUpload(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    const uint16_t index = get16(frame + 1);
+    const uint8_t subIndex = frame[3];
+    if (!claimLine(node, index, subIndex, kSdoUploadInProgress, ServerWait::UploadSegmentRequest)) return;
+    if (const uint32_t code = readForUpload(node)) return abortTransfer(node, code);
+    uint8_t reply[8]{};
+    // An expedited answer cannot say "no bytes": an empty object goes segmented, size 0, with
+    // one empty last segment.
+    if (line.count >= 1 && line.count <= kExpeditedBytes) {
+        putHeader(reply, command::expeditedUploadAnswer(static_cast<uint8_t>(kExpeditedBytes - line.count)), index,
+                  subIndex);
+        std::memcpy(reply + 4, line.data, line.count);
+        releaseLine(node);
+        answer(node, reply);
+        return;
+    }
+    putHeader(reply, command::segmentedUploadAnswer(), index, subIndex);
+    put32(reply + 4, line.count);
+    line.toggle = false;
+    answer(node, reply);
+}
+
+void onInitiateBlockDownload(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    const uint16_t index = get16(frame + 1);
+    const uint8_t subIndex = frame[3];
+    if (!claimLine(node, index, subIndex, kSdoBlockDownloadInProgress, ServerWait::ReceivingBlock)) return;
+    line.peerCrc = crcSupported(frame[0]);
+    line.sizeIndicated = blockSizeIndicated(frame[0]);
+    line.count = line.sizeIndicated ? get32(frame + 4) : 0;
+    line.objectSize = line.count;
+    if (line.count > kSdoLineInlineSize) return abortTransfer(node, kAbortOutOfMemory);
+    line.blockSize = kReceiveBlockSize;
+    uint8_t reply[8]{};
+    putHeader(reply, command::block(ServerCommand::BlockDownload, BlockSub::Initiate), index, subIndex);  // no CRC
+    reply[4] = kReceiveBlockSize;
+    answer(node, reply);
+}
+
+void onInitiateBlockUpload(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    const uint16_t index = get16(frame + 1);
+    const uint8_t subIndex = frame[3];
+    if (!claimLine(node, index, subIndex, kSdoBlockUploadInProgress, ServerWait::BlockUploadStart)) return;
+    const uint8_t blockSize = frame[4];
+    if (blockSize == 0 || blockSize > kMaxBlockSize) return abortTransfer(node, kAbortLocalControl);
+    if (const uint32_t code = readForUpload(node)) return abortTransfer(node, code);
+    line.peerCrc = crcSupported(frame[0]);
+    line.blockSize = blockSize;
+    line.objectSize = line.count;
+    uint8_t reply[8]{};
+    putHeader(reply, command::blockUploadAnswer(), index, subIndex);  // no CRC, size indicated
+    put32(reply + 4, line.count);
+    answer(node, reply);
+}
+
+// A frame the line does not wait for, or any frame while no transfer of ours runs: an abort
+// ends the running transfer (and is never answered), an initiate starts one (refused while the
+// line is in use), anything else is out of turn.
+void onRequest(NodeData* node, const uint8_t* frame) {
+    SdoLine& line = node->sdo;
+    const uint8_t request = frame[0];
+    if (isAbort(request)) {
+        if (serverRuns(line)) releaseLine(node);
+        return;
+    }
+    if (serverRuns(line)) armTimeout(node);
+    switch (static_cast<ClientCommand>(specifier(request))) {
+        case ClientCommand::InitiateDownload: return onInitiateDownload(node, frame);
+        case ClientCommand::InitiateUpload: return onInitiateUpload(node, frame);
+        case ClientCommand::BlockDownload:
+            // An end request with no block received is out of turn.
+            if (isBlockInitiate(request, ClientCommand::BlockDownload)) return onInitiateBlockDownload(node, frame);
+            break;
+        case ClientCommand::BlockUpload:
+            if (blockSub(request) == BlockSub::Initiate) return onInitiateBlockUpload(node, frame);
+            break;
+        default: break;
+    }
+    refuseOutOfTurn(node);
 }
 
 void onDownloadSegment(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
-    if (!serverRuns(line, kSdoDownloadInProgress, kStepSegments)) return refuseOutOfTurn(node);
-    const uint8_t toggle = (frame[0] >> 4) & 0x01;
-    if (toggle != line.toggle) return abortTransfer(node, kAbortToggleNotAlternated);
-    const uint32_t n = kSegmentBytes - ((frame[0] >> 1) & 0x07);
-    const bool last = frame[0] & 0x01;
+    const uint8_t segment = frame[0];
+    if (!is(segment, ClientCommand::DownloadSegment)) return onRequest(node, frame);
+    armTimeout(node);
+    if (toggle(segment) != line.toggle) return abortTransfer(node, kAbortToggleNotAlternated);
+    const uint32_t n = kSegmentBytes - segmentUnused(segment);
     if (line.sizeIndicated && static_cast<uint64_t>(line.offset) + n > line.count)
         return abortTransfer(node, kAbortLocalControl);
     if (const uint32_t code = storeLineData(line, line.offset, frame + 1, n, false)) return abortTransfer(node, code);
     line.offset += n;
-    uint8_t reply[8]{};
-    reply[0] = static_cast<uint8_t>(0x20 | toggle << 4);
-    if (!last) {
-        line.toggle ^= 1;
+    const uint8_t reply[8]{command::downloadSegmentAnswer(line.toggle)};
+    if (!lastSegment(segment)) {
+        line.toggle = !line.toggle;
         answer(node, reply);
         return;
     }
@@ -158,153 +219,76 @@ void onDownloadSegment(NodeData* node, const uint8_t* frame) {
     answer(node, reply);
 }
 
-void onInitiateUpload(NodeData* node, const uint8_t* frame) {
+void onUploadSegmentRequest(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
-    const uint16_t index = get16(frame + 1);
-    const uint8_t subIndex = frame[3];
-    if (!claimLine(node, index, subIndex, kSdoUploadInProgress, kStepSegments)) return;
-    if (const uint32_t code = readForUpload(node)) return abortTransfer(node, code);
-    uint8_t reply[8]{};
-    // An expedited answer cannot say "no bytes": an empty object goes segmented, size 0, with
-    // one empty last segment.
-    if (line.count >= 1 && line.count <= kMaxExpedited) {
-        putHeader(reply, static_cast<uint8_t>(0x43 | (kMaxExpedited - line.count) << 2), index, subIndex);
-        std::memcpy(reply + 4, line.data, line.count);
-        releaseLine(node);
-        answer(node, reply);
-        return;
-    }
-    putHeader(reply, 0x41, index, subIndex);
-    put32(reply + 4, line.count);
-    line.toggle = 0;
-    answer(node, reply);
-}
-
-void onUploadSegment(NodeData* node, const uint8_t* frame) {
-    SdoLine& line = node->sdo;
-    if (!serverRuns(line, kSdoUploadInProgress, kStepSegments)) return refuseOutOfTurn(node);
-    const uint8_t toggle = (frame[0] >> 4) & 0x01;
-    if (toggle != line.toggle) return abortTransfer(node, kAbortToggleNotAlternated);
-    const uint32_t n = std::min(kSegmentBytes, line.count - line.offset);
+    if (!is(frame[0], ClientCommand::UploadSegment)) return onRequest(node, frame);
+    armTimeout(node);
+    if (toggle(frame[0]) != line.toggle) return abortTransfer(node, kAbortToggleNotAlternated);
+    const uint32_t n = std::min<uint32_t>(kSegmentBytes, line.count - line.offset);
     const bool last = line.offset + n >= line.count;
-    uint8_t reply[8]{};
-    reply[0] = static_cast<uint8_t>(toggle << 4 | (kSegmentBytes - n) << 1 | (last ? 1 : 0));
+    uint8_t reply[8]{command::uploadSegment(line.toggle, static_cast<uint8_t>(kSegmentBytes - n), last)};
     std::memcpy(reply + 1, lineData(line) + line.offset, n);
     line.offset += n;
-    line.toggle ^= 1;
+    line.toggle = !line.toggle;
     if (last) releaseLine(node);
     answer(node, reply);
 }
 
-void onInitiateBlockDownload(NodeData* node, const uint8_t* frame) {
-    SdoLine& line = node->sdo;
-    const uint16_t index = get16(frame + 1);
-    const uint8_t subIndex = frame[3];
-    if (!claimLine(node, index, subIndex, kSdoBlockDownloadInProgress, kStepBlockReceive)) return;
-    line.peerCrc = (frame[0] >> 2) & 0x01;
-    line.sizeIndicated = (frame[0] >> 1) & 0x01;
-    line.count = line.sizeIndicated ? get32(frame + 4) : 0;
-    line.objectSize = line.count;
-    if (line.count > kSdoLineInlineSize) return abortTransfer(node, kAbortOutOfMemory);
-    line.blockSize = kReceiveBlockSize;
-    uint8_t reply[8]{};
-    putHeader(reply, 0xA0, index, subIndex);
-    reply[4] = kReceiveBlockSize;
-    answer(node, reply);
+// Inside a block download everything but the abort byte is a segment, whatever its first byte.
+void onBlockDownloadSegment(NodeData* node, const uint8_t* frame) {
+    if (frame[0] == kAbortByte) return releaseLine(node);
+    armTimeout(node);
+    if (receiveBlockSegment(node, frame, false)) node->sdo.serverWait = ServerWait::BlockDownloadEnd;
 }
 
 void onBlockDownloadEnd(NodeData* node, const uint8_t* frame) {
+    if (frame[0] == kAbortByte) return releaseLine(node);
+    // A late or repeated segment of the finished block is no request: it is let pass.
+    if (!isBlock(frame[0], ClientCommand::BlockDownload, BlockSub::End)) return;
+    armTimeout(node);
     uint32_t size = 0;
     if (!acceptBlockEnd(node, frame, &size)) return;
     if (const uint32_t code = writeDownloaded(node, size)) return abortTransfer(node, code);
     releaseLine(node);
-    const uint8_t reply[8]{0xA1};
+    const uint8_t reply[8]{command::block(ServerCommand::BlockDownload, BlockSub::End)};
     answer(node, reply);
 }
 
-void onInitiateBlockUpload(NodeData* node, const uint8_t* frame) {
-    SdoLine& line = node->sdo;
-    const uint16_t index = get16(frame + 1);
-    const uint8_t subIndex = frame[3];
-    if (!claimLine(node, index, subIndex, kSdoBlockUploadInProgress, kStepBlockStart)) return;
-    const uint8_t blockSize = frame[4];
-    if (blockSize == 0 || blockSize > kMaxBlockSize) return abortTransfer(node, kAbortLocalControl);
-    if (const uint32_t code = readForUpload(node)) return abortTransfer(node, code);
-    line.peerCrc = (frame[0] >> 2) & 0x01;
-    line.blockSize = blockSize;
-    line.objectSize = line.count;
-    uint8_t reply[8]{};
-    putHeader(reply, 0xC2, index, subIndex);  // no CRC, size indicated
-    put32(reply + 4, line.count);
-    answer(node, reply);
+void onBlockUploadStart(NodeData* node, const uint8_t* frame) {
+    if (!isBlock(frame[0], ClientCommand::BlockUpload, BlockSub::Start)) return onRequest(node, frame);
+    armTimeout(node);
+    node->sdo.serverWait = ServerWait::BlockAck;
+    sendBlock(node);
 }
 
-void onBlockUploadRequest(NodeData* node, const uint8_t* frame) {
+void onBlockUploadAck(NodeData* node, const uint8_t* frame) {
     SdoLine& line = node->sdo;
-    switch (frame[0] & 0x03) {
-        case kBlockUploadInitiate:
-            onInitiateBlockUpload(node, frame);
-            return;
-        case kBlockUploadStart:
-            if (!serverRuns(line, kSdoBlockUploadInProgress, kStepBlockStart)) return refuseOutOfTurn(node);
-            sendBlock(node);
-            return;
-        case kBlockUploadAck: {
-            if (!serverRuns(line, kSdoBlockUploadInProgress, kStepBlockAck)) return refuseOutOfTurn(node);
-            if (!acceptBlockAck(node, frame)) return;
-            line.step = kStepBlockEndAnswer;
-            const uint8_t end[8]{static_cast<uint8_t>(0xC1 | line.endDataCount << 2)};  // CRC 0
-            answer(node, end);
-            return;
-        }
-        case kBlockUploadEnd:
-            if (!serverRuns(line, kSdoBlockUploadInProgress, kStepBlockEndAnswer)) return refuseOutOfTurn(node);
-            releaseLine(node);
-            return;
-    }
+    if (!isBlock(frame[0], ClientCommand::BlockUpload, BlockSub::Ack)) return onRequest(node, frame);
+    armTimeout(node);
+    if (!acceptBlockAck(node, frame)) return;
+    line.serverWait = ServerWait::BlockUploadEndAnswer;
+    const uint8_t end[8]{command::blockEnd(ServerCommand::BlockUpload, line.endDataCount)};
+    answer(node, end);
+}
+
+void onBlockUploadEndAnswer(NodeData* node, const uint8_t* frame) {
+    if (!isBlock(frame[0], ClientCommand::BlockUpload, BlockSub::End)) return onRequest(node, frame);
+    releaseLine(node);
 }
 
 }  // namespace
 
 void handleServerFrame(NodeData* node, const uint8_t* frame) {
-    SdoLine& line = node->sdo;
-    const uint8_t command = frame[0];
-    // Inside a block download everything but an abort is a segment, whatever its first byte.
-    if (serverRuns(line, kSdoBlockDownloadInProgress, kStepBlockReceive)) {
-        if (command == kAbortCommand) return releaseLine(node);
-        armTimeout(node);
-        receiveBlockSegment(node, frame, false);
-        return;
-    }
-    if (serverRuns(line, kSdoBlockDownloadInProgress, kStepBlockEndRequest)) {
-        if (command == kAbortCommand) return releaseLine(node);
-        // A late or repeated segment of the finished block is no request: it is let pass.
-        if ((command & kBlockEndMask) != 0xC1) return;
-        armTimeout(node);
-        onBlockDownloadEnd(node, frame);
-        return;
-    }
-    if (command >> 5 == kAbort) {
-        if (serverRuns(line)) releaseLine(node);
-        return;  // an abort is never answered
-    }
-    if (serverRuns(line)) armTimeout(node);
-    switch (command >> 5) {
-        case kInitiateDownload:
-            return onInitiateDownload(node, frame);
-        case kDownloadSegment:
-            return onDownloadSegment(node, frame);
-        case kInitiateUpload:
-            return onInitiateUpload(node, frame);
-        case kUploadSegment:
-            return onUploadSegment(node, frame);
-        case kBlockDownload:
-            if (command & 0x01) return refuseOutOfTurn(node);  // an end request with no block received
-            return onInitiateBlockDownload(node, frame);
-        case kBlockUpload:
-            return onBlockUploadRequest(node, frame);
-        default:
-            return refuseOutOfTurn(node);
+    // The wait is Request whenever no server transfer runs, a client transfer's included.
+    switch (node->sdo.serverWait) {
+        case ServerWait::Request: return onRequest(node, frame);
+        case ServerWait::DownloadSegment: return onDownloadSegment(node, frame);
+        case ServerWait::UploadSegmentRequest: return onUploadSegmentRequest(node, frame);
+        case ServerWait::ReceivingBlock: return onBlockDownloadSegment(node, frame);
+        case ServerWait::BlockDownloadEnd: return onBlockDownloadEnd(node, frame);
+        case ServerWait::BlockUploadStart: return onBlockUploadStart(node, frame);
+        case ServerWait::BlockAck: return onBlockUploadAck(node, frame);
+        case ServerWait::BlockUploadEndAnswer: return onBlockUploadEndAnswer(node, frame);
     }
 }
 

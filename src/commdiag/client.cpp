@@ -52,6 +52,7 @@ namespace {
 
 constexpr uint32_t kRevisionNumber = 0x01030100u;  // 1.3.1, as 0x1018 sub 3 carries it
 constexpr uint32_t kObjectDictionaryKb = 1024;
+constexpr uint32_t kLocalNodeStartMs = 1000;
 
 void doNothing(canopen::NodeData*) {}
 
@@ -72,6 +73,7 @@ void onSlaveBootUp(canopen::NodeData*, uint8_t nodeId) {
 // The alarm thread's first and last work: the local node boots, and at the end stops.
 void onAlarmThreadStart(canopen::NodeData*, uint32_t) {
     canopen::setNodeState(&detail::localNode(), canopen::Initialisation);
+    libraryState().localNodeStarted.set();
 }
 
 void onAlarmThreadStop(canopen::NodeData*, uint32_t) {
@@ -173,7 +175,11 @@ bool Client::Init() {
         StackAccess lock;
         canopen::setNodeId(node, localNodeId);
     }
+    state.localNodeStarted.reset();
     canopen::startAlarmThread(onAlarmThreadStart);
+    // Bounded: an alarm thread that could not start leaves the node unbooted, as it would be
+    // without this wait.
+    if (!state.localNodeStarted.wait(kLocalNodeStartMs)) log::line(log::kAlways, "Local node did not start");
     initialized.store(1, std::memory_order_release);
     return true;
 }

@@ -5,25 +5,19 @@
 #include "abort_code_map.h"
 #include "library_state.h"
 #include "log.h"
-#include "testing.h"
 
 #include "canopen/nmt.h"
 #include "canopen/node_data.h"
 #include "canopen/node_state.h"
 #include "canopen/sdo.h"
 
+#include "platform/clock.h"
+
 #include <atomic>
 
 namespace CommDiag {
 
 using detail::libraryState;
-
-namespace testing {
-namespace {
-std::atomic<PollWait> g_pollWait{nullptr};
-}
-void setPollWait(PollWait wait) { g_pollWait.store(wait, std::memory_order_release); }
-}  // namespace testing
 
 namespace {
 
@@ -38,13 +32,7 @@ void Client::requestAbort() {
     abortEvent_.set();
 }
 
-void Client::pollWait(uint32_t ms) {
-    if (testing::PollWait wait = testing::g_pollWait.load(std::memory_order_acquire)) {
-        wait(ms);
-        return;
-    }
-    abortEvent_.wait(ms);
-}
+void Client::pollWait(uint32_t ms) { platform::clock().wait(abortEvent_, ms); }
 
 void Client::setLocalProducerHeartbeat(uint16_t ms) {
     // The value itself, without the dictionary's write hook: the state change that follows
@@ -214,6 +202,12 @@ int Client::closeConnection(std::unique_ptr<platform::Thread>& thread, Connectio
                             bool resetRemoteLine) {
     if (!callback) {
         log::line(log::kAlways, "No callback defined");
+        return RESULT_NOT_READY;
+    }
+    // A connection callback may call this while the client is being destroyed: the destructor
+    // owns the connection thread's end and closes the stack itself.
+    if (shuttingDown()) {
+        log::line(log::kAlways, "Client is not initialized");
         return RESULT_NOT_READY;
     }
     if (connectionState.load(std::memory_order_acquire) == kNotConnected) {

@@ -79,8 +79,11 @@ int ClientSM::connect() {
     if (!abortRequested()) startRemoteNode(remainingTimeMs, result);
     if (!abortRequested()) {
         log::line(log::kProgress, "Stopping TCU node (if any)");
-        StackAccess lock;
-        canopen::sendNmtCommand(node, info.tcuNodeId, canopen::kNmtStop);
+        // Node id 0 would stop every node, the machine included; the machine's own id is no TCU.
+        if (info.tcuNodeId != 0 && info.tcuNodeId != remoteNodeId) {
+            StackAccess lock;
+            canopen::sendNmtCommand(node, info.tcuNodeId, canopen::kNmtStop);
+        }
     }
 
     // A machine without these objects runs its boot loader; it is on the bus all the same.

@@ -5,6 +5,8 @@
 #include "client.h"
 #include "types.h"
 
+#include "platform/event.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -22,6 +24,9 @@ struct LibraryState {
     // True between initAlarmService and releaseAlarmService of the client's Init and
     // destructor: only then does the stack lock exist.
     std::atomic<bool> stackRunning{false};
+    // Set once the alarm thread's start callback has booted the local node; Init waits for it,
+    // so that no connection procedure runs before the boot and is undone by it.
+    platform::Event localNodeStarted{true, false};
 
     Version version{0x0301, 1};
 

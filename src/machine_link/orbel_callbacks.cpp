@@ -1,6 +1,5 @@
 #include "machine_link/orbel_callbacks.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "commdiag/types.h"
@@ -17,7 +16,8 @@ constexpr int kNoObject = 22;
 // The block whose completion needs no reconnection.
 constexpr uint32_t kFinalBlockId = 4;
 
-std::atomic<uint32_t> reconnectDelayMs{1500};
+// The machine restarts after a download; it gets this long before the connection starts again.
+constexpr uint32_t kReconnectDelayMs = 1500;
 
 // Starts a follow-up request with the converter already busy. Its completion may run on a stack
 // thread before the start call returns, and sets idle or error there; marking busy afterwards
@@ -49,8 +49,6 @@ void traceBytes13(const char* name, const char* label, const uint8_t* b) {
 }
 
 }  // namespace
-
-void ORBEL_SetReconnectDelayForTesting(uint32_t ms) { reconnectDelayMs.store(ms); }
 
 void StartConnection_callback(int result) {
     const char* const name = __func__;
@@ -119,7 +117,7 @@ void CloseConnection_callback(int result) {
     // again, counted on the link's reconnect thread and not on the caller's, which may be a
     // stack thread holding the stack lock. The converter stays busy meanwhile.
     conv->setBusy();
-    ORBEL_ScheduleReconnect(reconnectDelayMs.load(), connectAfterClose);
+    ORBEL_ScheduleReconnect(kReconnectDelayMs, connectAfterClose);
 }
 
 void BlockDownload_callback(int result, uint32_t uploadIndex) {

@@ -24,5 +24,3 @@ void WriteErrorBufferEntry_callback(int result, int valueType, unsigned char sub
 void BlockDownload_callback(int result, uint32_t uploadIndex);
 void FirmwareDownload_callback(int result, int node);
 
-// How long CloseConnection_callback waits before connecting again (tests shorten it).
-void ORBEL_SetReconnectDelayForTesting(uint32_t ms);

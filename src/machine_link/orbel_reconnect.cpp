@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 
@@ -23,7 +24,7 @@ Reconnect& reconnect() {
 
 uint32_t reconnectEntry(void*) {
     Reconnect& r = reconnect();
-    if (r.cancelled.wait(r.delayMs)) return 0;
+    if (platform::clock().wait(r.cancelled, r.delayMs)) return 0;
     r.connect();
     return 0;
 }

@@ -2,10 +2,10 @@
 // on the test's thread: no real time passes.
 #include "canopen/alarm.h"
 #include "canopen/alarm_testing.h"
+#include "fake_clock.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <vector>
 
 namespace {
@@ -15,27 +15,13 @@ using canopen::cancelAlarm;
 using canopen::NO_ALARM;
 namespace testing_seam = canopen::testing;
 
-std::atomic<uint32_t> g_now{0};
-// Moves the clock on by this much right after the next read: the alarm thread noting its
-// wake-up time and then being held up before it dispatches.
-std::atomic<uint32_t> g_lateBy{0};
-
-uint32_t readClock() {
-    const uint32_t now = g_now.load();
-    g_now += g_lateBy.exchange(0);
-    return now;
-}
-
 std::vector<uint32_t> g_fired;
 void record(canopen::NodeData*, uint32_t id) { g_fired.push_back(id); }
 
 class AlarmTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_now = 5000;
-        g_lateBy = 0;
         g_fired.clear();
-        testing_seam::setTickSource(&readClock);
         canopen::initAlarmService();
         testing_seam::resetAlarmTable();
         canopen::lockStack();  // as every caller outside the stack's threads does
@@ -44,12 +30,13 @@ protected:
         testing_seam::resetAlarmTable();
         canopen::unlockStack();
         canopen::releaseAlarmService();
-        testing_seam::setTickSource(nullptr);
     }
     void wakeAt(uint32_t time) {
-        g_now = time;
+        clock.set(time);
         testing_seam::runAlarmWakeup();
     }
+
+    test_support::FakeClock clock{5000};
 };
 
 TEST_F(AlarmTest, FirstAlarmProgramsTheTimerWithItsDelay) {
@@ -60,7 +47,7 @@ TEST_F(AlarmTest, FirstAlarmProgramsTheTimerWithItsDelay) {
 
 TEST_F(AlarmTest, ShorterDelayThanThePendingWakeupReprogramsTheTimer) {
     armAlarm(nullptr, 1, record, 500, 0);
-    g_now += 100;
+    clock.set(5100);
     armAlarm(nullptr, 2, record, 200, 0);
     EXPECT_EQ(testing_seam::programmedWakeup(), 200u);
     EXPECT_EQ(testing_seam::totalSleepTime(), 300u);  // from the last wake-up
@@ -68,7 +55,7 @@ TEST_F(AlarmTest, ShorterDelayThanThePendingWakeupReprogramsTheTimer) {
 
 TEST_F(AlarmTest, LongerDelayThanThePendingWakeupLeavesTheTimer) {
     armAlarm(nullptr, 1, record, 500, 0);
-    g_now += 100;
+    clock.set(5100);
     armAlarm(nullptr, 2, record, 400, 0);  // due together with the pending wake-up
     EXPECT_EQ(testing_seam::programmedWakeup(), 500u);
     armAlarm(nullptr, 3, record, 450, 0);
@@ -113,7 +100,7 @@ TEST_F(AlarmTest, PeriodicFiresEveryPeriodAndStaysArmed) {
 
 TEST_F(AlarmTest, PeriodicAfterALateWakeupKeepsItsPhase) {
     armAlarm(nullptr, 3, record, 100, 100);
-    g_lateBy = 30;
+    clock.lateAfterNextRead(30);  // held up after noting its wake-up time
     wakeAt(5100);
     EXPECT_EQ(g_fired.size(), 1u);
     EXPECT_EQ(testing_seam::programmedWakeup(), 70u);  // period - overrun
@@ -121,10 +108,27 @@ TEST_F(AlarmTest, PeriodicAfterALateWakeupKeepsItsPhase) {
 
 TEST_F(AlarmTest, PeriodicAfterAnOverrunOfSeveralPeriodsKeepsItsPhase) {
     armAlarm(nullptr, 3, record, 100, 100);
-    g_lateBy = 250;
+    clock.lateAfterNextRead(250);
     wakeAt(5100);
     EXPECT_EQ(g_fired.size(), 1u);  // missed periods are not made up
     EXPECT_EQ(testing_seam::programmedWakeup(), 50u);  // period - (overrun mod period)
+}
+
+// The timer fired on time but the alarm thread got the processor 30 ms late and only then read
+// the clock: the heartbeat-like periodic alarm stays on its 100 ms grid, the one-shot due in
+// between fires at its own time, not 30 ms after it.
+TEST_F(AlarmTest, WakeupReadLateKeepsEveryAlarmOnItsTime) {
+    armAlarm(nullptr, 3, record, 100, 100);
+    armAlarm(nullptr, 4, record, 150, 0);
+    wakeAt(5130);
+    EXPECT_EQ(g_fired, std::vector<uint32_t>{3});
+    EXPECT_EQ(testing_seam::programmedWakeup(), 20u);  // the one-shot, due at 5150
+    wakeAt(5150);
+    EXPECT_EQ(g_fired, (std::vector<uint32_t>{3, 4}));
+    EXPECT_EQ(testing_seam::programmedWakeup(), 50u);  // the periodic one, due at 5200
+    wakeAt(5200);
+    EXPECT_EQ(g_fired, (std::vector<uint32_t>{3, 4, 3}));
+    EXPECT_EQ(testing_seam::programmedWakeup(), 100u);
 }
 
 TEST_F(AlarmTest, TableFullRefusesThe33rdAlarm) {
@@ -181,7 +185,7 @@ TEST_F(AlarmTest, CallbackMayCancelItselfAndArmAnother) {
 
 TEST_F(AlarmTest, ElapsedTimeIsCountedAcrossTheTickCountWrap) {
     wakeAt(0xFFFFFF00u);
-    g_now = 0x50;  // 0x150 ms later, past the wrap
+    clock.set(0x50);  // 0x150 ms later, past the wrap
     EXPECT_EQ(canopen::elapsedSinceWakeup(), 0x150u);
     armAlarm(nullptr, 1, record, 100, 0);
     EXPECT_EQ(testing_seam::programmedWakeup(), 100u);

@@ -1,6 +1,7 @@
 // The LSS slave: mode switching, identification, node id and bit-rate configuration.
 #include "stack_fixture.h"
 
+#include "canopen/byte_order.h"
 #include "canopen/lss.h"
 #include "canopen/nmt.h"
 #include "canopen/node_state.h"
@@ -25,8 +26,9 @@ CanMessage lss(uint8_t command, std::initializer_list<uint8_t> rest = {}) {
 }
 
 CanMessage lss32(uint8_t command, uint32_t value) {
-    return lss(command, {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                         static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+    CanMessage m = lss(command);
+    canopen::put32(m.data + 1, value);
+    return m;
 }
 
 int g_stores = 0;

@@ -4,8 +4,6 @@
 
 namespace canopen_test {
 
-std::atomic<uint32_t> FakeClock::now{0};
-
 CanMessage frame(uint16_t cobId, std::initializer_list<uint8_t> bytes, uint8_t rtr) {
     CanMessage m{};
     m.cobId = cobId;
@@ -36,8 +34,6 @@ bool TestDriver::resolve(platform::LibraryHandle module) {
 void StackFixture::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     bus = std::string(info->test_suite_name()) + "." + info->name();
-    FakeClock::now = 100000;
-    canopen::testing::setTickSource(&FakeClock::read);
     canopen::initAlarmService();
     canopen::testing::resetAlarmTable();
     module = canopen::loadCanDriver(TESTCAN_PATH);
@@ -56,26 +52,11 @@ void StackFixture::TearDown() {
     canopen::testing::resetAlarmTable();
     if (module) canopen::unloadCanDriver(module);
     canopen::releaseAlarmService();
-    canopen::testing::setTickSource(nullptr);
 }
 
 void StackFixture::receive(const CanMessage& message) {
     ASSERT_GE(driver.inject(bus.c_str(), &message), 1);
     ASSERT_EQ(driver.waitIdle(bus.c_str(), 5000), 1) << "the stack did not take the frame";
-}
-
-void StackFixture::advance(uint32_t ms) {
-    const uint32_t target = FakeClock::now + ms;
-    for (int wakeups = 0; wakeups < 100000; ++wakeups) {
-        const uint32_t sleep = canopen::testing::totalSleepTime();
-        if (sleep == canopen::kNoWakeup) break;
-        uint32_t due = canopen::testing::lastWakeup() + sleep;
-        if (static_cast<int32_t>(due - target) > 0) break;
-        if (static_cast<int32_t>(due - FakeClock::now.load()) < 0) due = FakeClock::now;
-        FakeClock::now = due;
-        canopen::testing::runAlarmWakeup();
-    }
-    FakeClock::now = target;
 }
 
 std::vector<CanMessage> StackFixture::sent() const {

@@ -5,6 +5,7 @@
 #include "canopen/can_driver.h"
 #include "canopen/can_port.h"
 #include "canopen/node_data.h"
+#include "fake_clock.h"
 #include "testcan/testcan.h"
 
 #include <gtest/gtest.h>
@@ -17,12 +18,6 @@
 #include <vector>
 
 namespace canopen_test {
-
-// The tick source of the alarm service while a test runs.
-struct FakeClock {
-    static std::atomic<uint32_t> now;
-    static uint32_t read() { return now.load(); }
-};
 
 CanMessage frame(uint16_t cobId, std::initializer_list<uint8_t> bytes, uint8_t rtr = 0);
 CanMessage remoteFrame(uint16_t cobId);
@@ -52,12 +47,13 @@ protected:
     // Hands a frame to the node through the driver and waits until the stack has handled it.
     void receive(const CanMessage& message);
     // Moves the clock on by ms, waking the alarm service whenever its timer would fire.
-    void advance(uint32_t ms);
+    void advance(uint32_t ms) { clock.advance(ms); }
     std::vector<CanMessage> sent() const;
     void clearSent() { driver.clearSent(bus.c_str()); }
     // Sets the node's state under the stack lock, as a client would.
     uint8_t setState(uint8_t state);
 
+    test_support::FakeClock clock;
     std::string bus;
     platform::LibraryHandle module = nullptr;
     TestDriver driver;

@@ -1,46 +1,33 @@
 #pragma once
-// An SDO server for one object of any size, written straight from the CiA 301 protocol tables
-// and kept apart from the engine, so that the client is tested against a peer that is not
-// itself. It answers every initiate for any index with its one object.
+// The machine twin's SDO server on the test bus, serving one object of any size for every index:
+// a peer written apart from the engine, so that the client is tested against a server that is
+// not itself.
 #include "sdo_bus.h"
+
+#include "sdo_server.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace sdo_test {
 
-class ReferenceServer {
+class ReferenceServer : private msim::ObjectAccess {
 public:
     ReferenceServer(Bus& bus, uint8_t nodeId);
 
-    std::vector<uint8_t> object;   // what uploads read and downloads write
-    uint8_t receiveBlockSize = 127;  // asked for in block downloads
-    int completed = 0;             // transfers that ended well
-    uint32_t lastAbort = 0;        // last abort code received
+    std::vector<uint8_t> object;  // what uploads read and downloads write
+    int completed = 0;            // transfers that ended well
 
 private:
-    enum class Mode { Idle, SegmentedDownload, SegmentedUpload, BlockDownload, BlockDownloadEnd, BlockUploadStart,
-                      BlockUploadAck, BlockUploadEnd };
-
+    uint32_t readObject(uint16_t index, uint8_t sub, std::vector<uint8_t>& out) override;
+    uint32_t checkWrite(uint16_t index, uint8_t sub, std::optional<std::size_t> size) override;
+    uint32_t writeObject(uint16_t index, uint8_t sub, const std::vector<uint8_t>& data) override;
     void onFrame(const CanMessage& message);
-    void send(std::initializer_list<uint8_t> bytes);
-    void send(const uint8_t* bytes);
-    void sendUploadBlock();
 
     Bus& bus_;
     uint16_t requestCobId_;
     uint16_t answerCobId_;
-    Mode mode_ = Mode::Idle;
-    std::vector<uint8_t> incoming_;
-    uint32_t expectedSize_ = 0;
-    bool sizeGiven_ = false;
-    int toggle_ = 0;
-    size_t position_ = 0;      // upload: next byte to send; block upload: start of the block
-    uint8_t sequence_ = 0;     // block download: last segment taken in order
-    uint8_t blockSize_ = 0;    // block upload: segments per block asked for by the client
-    uint8_t sentInBlock_ = 0;  // block upload
-    bool lastSent_ = false;    // block upload: the block held the last segment
-    uint8_t unusedInLast_ = 0;
+    msim::SdoServer server_;
 };
 
 }  // namespace sdo_test

@@ -2,6 +2,7 @@
 
 #include "canopen/alarm.h"
 #include "canopen/alarm_testing.h"
+#include "canopen/byte_order.h"
 #include "canopen/can_driver.h"
 #include "canopen/sdo.h"
 
@@ -14,10 +15,8 @@ using namespace canopen;
 
 namespace {
 
-std::atomic<uint32_t> g_now{1000};
 Bus* g_current = nullptr;
 
-uint32_t readClock() { return g_now.load(); }
 
 uint8_t ORBEL_STDCALL sendEntry(CanHandle handle, const CanMessage* message) {
     if (!g_current) return 1;
@@ -38,6 +37,13 @@ CanMessage frame(uint16_t cobId, std::initializer_list<uint8_t> bytes) {
     return m;
 }
 
+CanMessage abortOn(uint16_t cobId, uint16_t index, uint8_t sub, uint32_t code) {
+    CanMessage m = frame(cobId, {0x80, 0, 0, sub, 0, 0, 0, 0});
+    canopen::put16(m.data + 1, index);
+    canopen::put32(m.data + 4, code);
+    return m;
+}
+
 std::string describe(const CanMessage& message) {
     char text[64];
     int n = std::snprintf(text, sizeof text, "%03X:", message.cobId);
@@ -52,8 +58,8 @@ bool sameFrame(const CanMessage& a, const CanMessage& b) {
     return true;
 }
 
-Bus::Bus() {
-    canopen::testing::setTickSource(readClock);
+Bus::Bus() : clock_(1000) {
+    clock_.afterWakeup = [this] { pump(); };
     initAlarmService();
     canopen::testing::resetAlarmTable();
     g_current = this;
@@ -72,7 +78,6 @@ Bus::~Bus() {
     g_current = nullptr;
     canopen::testing::resetAlarmTable();
     releaseAlarmService();
-    canopen::testing::setTickSource(nullptr);
 }
 
 Bus* Bus::current() { return g_current; }
@@ -141,18 +146,7 @@ size_t Bus::pump(size_t limit) {
     return delivered;
 }
 
-void Bus::advance(uint32_t ms) {
-    const uint32_t target = g_now.load() + ms;
-    for (;;) {
-        const uint32_t sleep = canopen::testing::totalSleepTime();
-        const uint32_t due = canopen::testing::lastWakeup() + sleep;
-        if (sleep == kNoWakeup || static_cast<int32_t>(target - due) < 0) break;
-        g_now.store(due);
-        canopen::testing::runAlarmWakeup();
-        pump();
-    }
-    g_now.store(target);
-}
+void Bus::advance(uint32_t ms) { clock_.advance(ms); }
 
 void TwoNodes::SetUp() {
     Completions::nodeIds.clear();

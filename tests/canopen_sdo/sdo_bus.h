@@ -7,6 +7,7 @@
 #include "canopen/can_message.h"
 #include "canopen/can_port.h"
 #include "canopen/node_data.h"
+#include "fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,8 @@
 namespace sdo_test {
 
 CanMessage frame(uint16_t cobId, std::initializer_list<uint8_t> bytes);
+// An SDO abort of (index, sub) with `code`, either direction.
+CanMessage abortOn(uint16_t cobId, uint16_t index, uint8_t sub, uint32_t code);
 // "60A: 40 00 20 01 00 00 00 00", for failure messages.
 std::string describe(const CanMessage& message);
 bool sameFrame(const CanMessage& a, const CanMessage& b);
@@ -62,6 +65,7 @@ public:
     void onSend(canopen::CanPort* from, const CanMessage& message);
 
 private:
+    test_support::FakeClock clock_;
     struct Queued {
         canopen::CanPort* from;
         CanMessage message;

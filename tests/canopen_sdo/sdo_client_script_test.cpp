@@ -299,6 +299,17 @@ TEST_F(SdoClient, FrameOfSevenBytesIsAnsweredWithGeneralError) {
     EXPECT_THAT(Completions::nodeIds, ElementsAre(kPeerId));
 }
 
+// Other nodes' conversations pass on the answer COB-ids of our client channels too: a broken
+// frame there is no business of ours unless our transfer runs on that channel.
+TEST_F(SdoClient, ShortFramesOfChannelsWithoutOurTransferAreIgnored) {
+    exchange(frame(kFromPeer, {0x60, 0x00, 0x20}), {});
+    ASSERT_EQ(kSdoStarted, read(0x2000, 1));
+    takeSent();
+    exchange(frame(0x585, {0x43, 0x00, 0x20, 0x01}), {});
+    EXPECT_EQ(kSdoUploadInProgress, line().state);
+    EXPECT_TRUE(Completions::nodeIds.empty());
+}
+
 TEST_F(SdoClient, SilentServerIsAbortedAfter4000ms) {
     static uint8_t seenState;
     static uint32_t seenAbort;

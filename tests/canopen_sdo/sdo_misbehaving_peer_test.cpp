@@ -13,12 +13,6 @@ namespace {
 using namespace canopen;
 using ::testing::ElementsAre;
 
-CanMessage abortOn(uint16_t cobId, uint16_t index, uint8_t sub, uint32_t code) {
-    return frame(cobId, {0x80, static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8), sub,
-                         static_cast<uint8_t>(code), static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code >> 16),
-                         static_cast<uint8_t>(code >> 24)});
-}
-
 class MisbehavingServer : public ScriptedPeer {
 protected:
     void startRead(bool block) {

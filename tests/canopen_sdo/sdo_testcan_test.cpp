@@ -8,6 +8,7 @@
 #include "canopen/can_port.h"
 #include "canopen/node_data.h"
 #include "canopen/sdo.h"
+#include "fake_clock.h"
 #include "testcan/testcan.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +23,6 @@ namespace {
 
 using namespace canopen;
 
-std::atomic<uint32_t> g_now{50000};
-uint32_t readClock() { return g_now.load(); }
 
 CanMessage frame(uint16_t cobId, std::initializer_list<uint8_t> bytes) {
     CanMessage m{};
@@ -50,7 +49,7 @@ protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         bus_ = std::string("sdo.") + info->name();
-        canopen::testing::setTickSource(readClock);
+        clock_.afterWakeup = [this] { settle(); };
         initAlarmService();
         canopen::testing::resetAlarmTable();
         module_ = loadCanDriver(TESTCAN_PATH);
@@ -70,7 +69,6 @@ protected:
         canopen::testing::resetAlarmTable();
         if (module_) unloadCanDriver(module_);
         releaseAlarmService();
-        canopen::testing::setTickSource(nullptr);
     }
 
     NodeData* addNode(uint8_t id) {
@@ -100,19 +98,9 @@ protected:
         clearSent_(bus_.c_str());
         return out;
     }
-    void advance(uint32_t ms) {
-        const uint32_t target = g_now.load() + ms;
-        for (;;) {
-            const uint32_t sleep = canopen::testing::totalSleepTime();
-            const uint32_t due = canopen::testing::lastWakeup() + sleep;
-            if (sleep == kNoWakeup || static_cast<int32_t>(target - due) < 0) break;
-            g_now.store(due);
-            canopen::testing::runAlarmWakeup();
-            settle();
-        }
-        g_now.store(target);
-    }
+    void advance(uint32_t ms) { clock_.advance(ms); }
 
+    test_support::FakeClock clock_{50000};
     std::string bus_;
     s_BOARD board_{};
     platform::LibraryHandle module_ = nullptr;

@@ -1,5 +1,7 @@
 #include "callbacks.h"
 
+#include <chrono>
+
 namespace CommDiag::test {
 
 Callbacks& Callbacks::instance() {
@@ -14,29 +16,20 @@ void Callbacks::reset() {
     requests_.clear();
 }
 
-void Callbacks::connection(int result) {
-    std::lock_guard<std::mutex> lock(instance().mutex_);
-    instance().connections_.push_back(result);
-}
+void Callbacks::connection(int result) { record(&Callbacks::connections_, result); }
 
-void Callbacks::close(int result) {
-    std::lock_guard<std::mutex> lock(instance().mutex_);
-    instance().closes_.push_back(result);
-}
+void Callbacks::close(int result) { record(&Callbacks::closes_, result); }
 
 void Callbacks::element(int result, int valueType, unsigned char subIndex, void* value) {
-    std::lock_guard<std::mutex> lock(instance().mutex_);
-    instance().requests_.push_back({result, valueType, subIndex, value, 0});
+    record(&Callbacks::requests_, Completion{result, valueType, subIndex, value, 0});
 }
 
-void Callbacks::domain(int result, int valueType, unsigned char subIndex, void* record, unsigned size) {
-    std::lock_guard<std::mutex> lock(instance().mutex_);
-    instance().requests_.push_back({result, valueType, subIndex, record, size});
+void Callbacks::domain(int result, int valueType, unsigned char subIndex, void* data, unsigned size) {
+    record(&Callbacks::requests_, Completion{result, valueType, subIndex, data, size});
 }
 
 void Callbacks::number(int result, int valueType, unsigned char* value) {
-    std::lock_guard<std::mutex> lock(instance().mutex_);
-    instance().requests_.push_back({result, valueType, 0, value, 0});
+    record(&Callbacks::requests_, Completion{result, valueType, 0, value, 0});
 }
 
 std::vector<int> Callbacks::connections() {
@@ -62,6 +55,16 @@ size_t Callbacks::connectionCount() {
 size_t Callbacks::requestCount() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_.size();
+}
+
+bool Callbacks::waitForConnections(size_t count, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return recorded_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return connections_.size() >= count; });
+}
+
+bool Callbacks::waitForRequests(size_t count, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return recorded_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return requests_.size() >= count; });
 }
 
 }  // namespace CommDiag::test

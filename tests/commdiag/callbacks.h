@@ -1,6 +1,7 @@
 #pragma once
 // Records what the client's callbacks report; they run on library and stack threads.
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <thread>
@@ -34,15 +35,30 @@ public:
     std::vector<Completion> requests();
     size_t connectionCount();
     size_t requestCount();
+    // Wait until that many callbacks of the kind have come; false after timeoutMs.
+    bool waitForConnections(size_t count, int timeoutMs = 5000);
+    bool waitForRequests(size_t count, int timeoutMs = 5000);
 
 private:
+    template <typename T>
+    static void record(std::vector<T> Callbacks::*list, const T& entry) {
+        Callbacks& self = instance();
+        {
+            std::lock_guard<std::mutex> lock(self.mutex_);
+            (self.*list).push_back(entry);
+        }
+        self.recorded_.notify_all();
+    }
+
     std::mutex mutex_;
+    std::condition_variable recorded_;
     std::vector<int> connections_;
     std::vector<int> closes_;
     std::vector<Completion> requests_;
 };
 
-// Polls done() until it holds or timeoutMs has passed; its last answer.
+// For the end-to-end tests, whose conditions come from another process or from threads without
+// an event to wait on: looks at done() every 2 ms until it holds or timeoutMs has passed.
 template <typename Predicate>
 bool waitUntil(Predicate done, int timeoutMs = 5000) {
     for (int waited = 0; waited < timeoutMs; waited += 2) {

@@ -1,32 +1,11 @@
 #include "client_fixture.h"
 
 #include "commdiag/log.h"
-#include "commdiag/testing.h"
-
-#include "canopen/alarm_testing.h"
 
 namespace CommDiag::test {
 
-std::atomic<uint32_t> FakeClock::now{0};
-
-void FakeClock::advance(uint32_t ms) {
-    const uint32_t target = now + ms;
-    for (int wakeups = 0; wakeups < 100000; ++wakeups) {
-        const uint32_t sleep = canopen::testing::totalSleepTime();
-        if (sleep == 0xFFFFFFFFu) break;
-        uint32_t due = canopen::testing::lastWakeup() + sleep;
-        if (static_cast<int32_t>(due - target) > 0) break;
-        if (static_cast<int32_t>(due - now.load()) < 0) due = now;
-        now = due;
-        canopen::testing::runAlarmWakeup();
-    }
-    now = target;
-}
-
 void ClientFixture::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    FakeClock::now = 100000;
-    canopen::testing::setTickSource(&FakeClock::read);
     callbacks.reset();
     log::setLevel(0);
     ASSERT_TRUE(bus.open(std::string(info->test_suite_name()) + "." + info->name()));
@@ -34,9 +13,7 @@ void ClientFixture::SetUp() {
 
 void ClientFixture::TearDown() {
     factory.DestroyClient();
-    CommDiag::testing::setPollWait(nullptr);
     pollingMachine = nullptr;
-    canopen::testing::setTickSource(nullptr);
     log::setLevel(0);
 }
 
@@ -56,25 +33,20 @@ void ClientFixture::createClient(bool sm) {
 std::atomic<MachineNode*> ClientFixture::pollingMachine{nullptr};
 std::atomic<int> ClientFixture::polls{0};
 
-namespace {
-void machinePoll(uint32_t ms) {
-    ++ClientFixture::polls;
-    if (MachineNode* machine = ClientFixture::pollingMachine.load()) machine->serveSent();
-    FakeClock::advance(ms);
-}
-}  // namespace
-
 void ClientFixture::usePollSeam() {
     polls = 0;
     pollingMachine = &machine;
-    CommDiag::testing::setPollWait(machinePoll);
+    clock.setWaitHook([] {
+        ++polls;
+        if (MachineNode* machine = pollingMachine.load()) machine->serveSent();
+    });
 }
 
 int ClientFixture::connectByPolls(int timeoutMs, unsigned char tcu, unsigned char sm) {
     pollingMachine = &machine;
     const size_t before = callbacks.connectionCount();
     EXPECT_EQ(client->StartConnection(tcu, sm, timeoutMs, Callbacks::connection), RESULT_OK);
-    EXPECT_TRUE(waitUntil([&] { return callbacks.connectionCount() > before; }));
+    EXPECT_TRUE(callbacks.waitForConnections(before + 1));
     // The procedure's thread polls no more once it has called back.
     pollingMachine = nullptr;
     machine.serveSent();

@@ -6,6 +6,7 @@
 
 #include "commdiag/commdiag_factory.h"
 #include "commdiag/iclient.h"
+#include "fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,6 @@
 #include <vector>
 
 namespace CommDiag::test {
-
-// The stack's clock while a test runs; advance() moves it and fires what falls due.
-struct FakeClock {
-    static std::atomic<uint32_t> now;
-    static uint32_t read() { return now.load(); }
-    static void advance(uint32_t ms);
-};
 
 class ClientFixture : public ::testing::Test {
 public:
@@ -37,8 +31,8 @@ protected:
     // Creates the client, runs Init and waits for the local node's boot-up frame.
     void createClient(bool sm = true);
     // From here the procedures' polls let the machine answer what was sent and move the
-    // stack's clock on by the poll period: budgets of seconds pass without sleeping, and
-    // every run takes the same course.
+    // clock on by the poll period: budgets of seconds pass without sleeping, and every run
+    // takes the same course. Without it a poll holds until the procedure is aborted.
     void usePollSeam();
     // Starts a connection and waits for its callback, the machine answering from the polls;
     // the callback's result. Afterwards the test serves the machine again.
@@ -49,6 +43,8 @@ protected:
     std::vector<CanMessage> sdoRequests(size_t from = 0) const;
     std::string captureStdout(const std::function<void()>& action);
 
+    // The stack's clock while a test runs; advance() moves it and fires what falls due.
+    test_support::FakeClock clock;
     TestBus bus;
     MachineNode machine{bus};
     CommDiagFactory factory;

@@ -1,19 +1,17 @@
 // The SM and TCU connection procedures against a scripted machine on the test bus. The
-// procedures' poll waits run through the test seam: each poll lets the machine answer what
-// was sent and moves the stack's clock on by the poll period, so budgets of seconds pass
-// without sleeping and every run takes the same course.
+// procedures' poll waits run on the test's clock: each poll lets the machine answer what was
+// sent and moves the clock on by the poll period, so budgets of seconds pass without sleeping
+// and every run takes the same course.
 #include "client_fixture.h"
 
 #include "commdiag/library_state.h"
 #include "commdiag/log.h"
-#include "commdiag/testing.h"
 
 #include "canopen/alarm.h"
 #include "canopen/node_data.h"
 #include "canopen/node_state.h"
 
 #include <gmock/gmock.h>
-
 
 namespace CommDiag::test {
 namespace {
@@ -85,6 +83,18 @@ TEST_F(Connection, SmStartsTheMachineStopsTheTcuAndConfiguresTheMachine) {
     EXPECT_EQ(probeRequest(), RESULT_OK);
 }
 
+// A TCU id of 0 would make the stop a broadcast that stops the machine too; the machine's own
+// id is no TCU to stop either.
+TEST_F(Connection, SmSendsNoTcuStopToNodeZeroOrToTheMachine) {
+    createClient();
+    EXPECT_EQ(connectByPolls(10000, 0, 1), RESULT_OK);
+    EXPECT_EQ(client->CloseConnection(Callbacks::close), RESULT_OK);
+    EXPECT_EQ(connectByPolls(10000, 10, 1), RESULT_OK);
+    EXPECT_EQ(machine.nmtCommands(0x02, 0), 0);
+    EXPECT_EQ(machine.nmtCommands(0x02, 10), 0);
+    EXPECT_EQ(machine.nmtCommands(0x01, 10), 2);
+}
+
 TEST_F(Connection, SmAgainstTheBootLoaderEndsConnected) {
     createClient();
     machine.aborts[{0x1016, 1}] = 0x06020000;
@@ -99,16 +109,20 @@ TEST_F(Connection, SmAgainstTheBootLoaderEndsConnected) {
 TEST_F(Connection, MachineNeverOperationalTimesOutAndRepeatsTheStartEveryFifthPoll) {
     createClient();
     machine.becomesOperational = false;
-    std::string out = captureStdout([&] { EXPECT_EQ(connectByPolls(10000), RESULT_TIMEOUT); });
+    // The procedure's thread logs its failure after the callback; the destruction joins it.
+    const std::string out = captureStdout([&] {
+        EXPECT_EQ(connectByPolls(10000), RESULT_TIMEOUT);
+        EXPECT_EQ(localState(), canopen::Stopped);
+        EXPECT_EQ(producerTime(), 0);
+        EXPECT_EQ(probeRequest(), RESULT_NOT_READY);
+        factory.DestroyClient();
+    });
     EXPECT_EQ(polls.load(), 200);
     EXPECT_EQ(machine.nmtCommands(0x01, 10), 1 + 200 / 5);
     EXPECT_EQ(machine.nmtCommands(0x02, 2), 0) << "nothing after the failed start";
     EXPECT_EQ(occurrences(out, "Starting node timed out\n"), 1);
-    EXPECT_THAT(out, HasSubstr("Connection failed\n"));
-    EXPECT_EQ(localState(), canopen::Stopped);
-    EXPECT_EQ(producerTime(), 0);
-    out = captureStdout([&] { EXPECT_EQ(probeRequest(), RESULT_NOT_READY); });
-    EXPECT_EQ(out, "Not connected\n");
+    EXPECT_EQ(occurrences(out, "Not connected\n"), 1);
+    EXPECT_EQ(occurrences(out, "Connection failed\n"), 1);
 }
 
 TEST_F(Connection, MachineSilentOnTheHeartbeatConsumerWriteGivesTimeout) {
@@ -126,7 +140,10 @@ TEST_F(Connection, MachineSilentOnTheHeartbeatConsumerWriteGivesTimeout) {
 TEST_F(Connection, BudgetSpentWhileWaitingForAWriteGivesAbortedAfterTheTransferEnds) {
     createClient();
     machine.silent.insert({0x1016, 1});
-    std::string out = captureStdout([&] { EXPECT_EQ(connectByPolls(600), RESULT_CONNECTION_ABORTED); });
+    std::string out = captureStdout([&] {
+        EXPECT_EQ(connectByPolls(600), RESULT_CONNECTION_ABORTED);
+        factory.DestroyClient();  // joins the procedure's thread, which logs after the callback
+    });
     // The wait goes on until the stack's own time-out ends the transfer, 4000 ms after it began.
     EXPECT_GT(occurrences(out, "Getting write result timed out\n"), 60);
     EXPECT_THAT(out, HasSubstr("Connection failed\n"));
@@ -197,7 +214,7 @@ TEST_F(Connection, CloseConnectionIsRefusedWhileARequestRuns) {
     EXPECT_EQ(localState(), canopen::Operational);
 }
 
-// Real waits from here: the procedure must be caught inside a poll.
+// No poll hook from here: the procedure holds in its first poll until it is aborted.
 class ConnectionAbort : public Connection {
 protected:
     void SetUp() override {
@@ -213,7 +230,7 @@ protected:
 TEST_F(ConnectionAbort, SecondStartWhileConnectingIsRefused) {
     createClient();
     startHangingAttempt();
-    std::string out = captureStdout([&] { EXPECT_EQ(client->StartConnection(2, 1, 100, Callbacks::connection), 18); });
+    std::string out = captureStdout([&] { EXPECT_EQ(client->StartConnection(2, 1, 100, Callbacks::connection), RESULT_BUSY); });
     EXPECT_EQ(out, "Previous StartConnection() is still running\n");
     EXPECT_TRUE(callbacks.connections().empty());
     EXPECT_EQ(probeRequest(), RESULT_NOT_READY);
@@ -226,6 +243,28 @@ TEST_F(ConnectionAbort, CloseConnectionAbortsARunningAttempt) {
     EXPECT_EQ(callbacks.connections(), std::vector<int>{RESULT_CONNECTION_ABORTED});
     EXPECT_EQ(callbacks.closes(), std::vector<int>{RESULT_OK});
     EXPECT_EQ(localState(), canopen::Stopped);
+}
+
+IClient* g_closingClient = nullptr;
+std::atomic<int> g_closeResult{-1};
+void closeOnConnectionResult(int result) {
+    Callbacks::connection(result);
+    g_closeResult = g_closingClient->CloseConnection(Callbacks::close);
+}
+
+// The attempt ends inside the destructor, whose callback closes the connection: that close
+// must leave the connection thread and the stack to the destructor.
+TEST_F(ConnectionAbort, CloseConnectionFromTheCallbackOfAnAttemptEndedByDestructionIsRefused) {
+    createClient();
+    g_closingClient = client;
+    g_closeResult = -1;
+    ASSERT_EQ(client->StartConnection(2, 1, 10000, closeOnConnectionResult), RESULT_OK);
+    ASSERT_TRUE(machine.serve([&] { return machine.nmtCommands(0x01, 10) >= 1; }));
+    captureStdout([&] { factory.DestroyClient(); });
+    EXPECT_EQ(callbacks.connections(), std::vector<int>{RESULT_CONNECTION_ABORTED});
+    EXPECT_EQ(g_closeResult.load(), RESULT_NOT_READY);
+    EXPECT_TRUE(callbacks.closes().empty());
+    EXPECT_EQ(bus.openBoards(bus.name.c_str()), 0) << "the port is closed";
 }
 
 TEST_F(ConnectionAbort, DestroyingTheClientDuringAnAttemptEndsIt) {
@@ -331,6 +370,8 @@ TEST_F(Connection, InitBringsTheNodeUpAndDestructionClosesThePort) {
     log::setLevel(5);
     std::string out = captureStdout([&] { EXPECT_TRUE(client->Init()); });
     EXPECT_EQ(out, "Timer initialized\nCAN interface initialized\n");
+    // Booted before Init returns: a connection started at once is not undone by the boot.
+    EXPECT_EQ(localState(), canopen::Pre_operational);
     EXPECT_TRUE(client->Init()) << "a second Init is a no-op";
     EXPECT_EQ(bus.openBoards(bus.name.c_str()), 1);
     ASSERT_TRUE(machine.serve([&] {

@@ -1,10 +1,13 @@
 #pragma once
 // The machine as the client's tests script it: a CANopen node on the test driver's virtual
-// bus that answers NMT, node guarding and SDO transfers (expedited and segmented) from a
-// small dictionary, with aborts, silence and wrong sizes where a test asks for them. It runs
-// on the test's thread: serve() reads what the local node sent and injects the answers.
+// bus that answers NMT and node guarding, and serves SDO transfers of every kind from a small
+// dictionary through the machine twin's SDO server, with aborts and silence where a test asks
+// for them. It runs on the test's thread: serve() reads what the local node sent and injects
+// the answers.
 #include "canopen/can_message.h"
 #include "testcan/testcan.h"
+
+#include "sdo_server.h"
 
 #include <cstdint>
 #include <functional>
@@ -36,11 +39,11 @@ struct TestBus {
     std::vector<CanMessage> sent() const;
 };
 
-class MachineNode {
+class MachineNode : private msim::ObjectAccess {
 public:
     using Key = std::pair<uint16_t, uint8_t>;
 
-    MachineNode(TestBus& bus, uint8_t nodeId = 10) : bus_(bus), nodeId_(nodeId) {}
+    MachineNode(TestBus& bus, uint8_t nodeId = 10);
 
     // Behaviour.
     bool becomesOperational = true;     // an NMT start is answered with a heartbeat
@@ -61,11 +64,12 @@ public:
     uint8_t lastInitiate() const { return lastInitiate_; }
 
 private:
+    uint32_t readObject(uint16_t index, uint8_t sub, std::vector<uint8_t>& out) override;
+    uint32_t checkWrite(uint16_t index, uint8_t sub, std::optional<std::size_t> size) override;
+    uint32_t writeObject(uint16_t index, uint8_t sub, const std::vector<uint8_t>& data) override;
+
     void handle(const CanMessage& message);
     void handleSdo(const CanMessage& message);
-    void answer(std::initializer_list<uint8_t> bytes);
-    void answer(const uint8_t (&bytes)[8]);
-    void abort(Key key, uint32_t code);
     void heartbeat(uint8_t nodeId, uint8_t state);
 
     TestBus& bus_;
@@ -74,13 +78,7 @@ private:
     std::map<std::pair<uint8_t, uint8_t>, int> nmt_;
     std::map<Key, int> requests_;
     uint8_t lastInitiate_ = 0;
-
-    // The transfer in progress.
-    enum class Transfer { None, Upload, Download } transfer_ = Transfer::None;
-    Key key_{};
-    Bytes data_;
-    size_t offset_ = 0;
-    uint8_t toggle_ = 0;
+    msim::SdoServer sdo_;
 };
 
 }  // namespace CommDiag::test

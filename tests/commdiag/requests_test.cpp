@@ -407,7 +407,7 @@ TEST_F(Requests, MachineSilenceEndsWithTheStacksTimeout) {
     ASSERT_EQ(client->ReadMeasurement(2, &value, Callbacks::element), RESULT_OK);
     machine.serveSent();
     std::string out = captureStdout([&] {
-        FakeClock::advance(4000);
+        clock.advance(4000);
         EXPECT_TRUE(awaitRequests(1));
     });
     ASSERT_EQ(callbacks.requests().size(), 1u);

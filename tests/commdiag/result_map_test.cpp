@@ -34,10 +34,23 @@ TEST(MapSdoResult, UnmappedAbortFallsBackToStatus) {
 
 TEST(AbortCodeMap, HoldsExactlyTheSeventeenCodes) {
     const std::map<uint32_t, int> expected{
-        {0x00000000u, 0},  {0x06010001u, 20}, {0x06010002u, 20}, {0x06020000u, 22}, {0x06040041u, 23},
-        {0x06070010u, 24}, {0x06090011u, 21}, {0x06090030u, 4},  {0x06090031u, 4},  {0x06090032u, 4},
-        {0x05030000u, 4},  {0x05040000u, 19}, {0x05040005u, 4},  {0x08000000u, 1},  {0x08000021u, 4},
-        {0x06010000u, 34}, {0x08000024u, 33},
+        {0x00000000u, RESULT_OK},
+        {0x06010001u, RESULT_BUS_NOT_ACCESSIBLE},
+        {0x06010002u, RESULT_BUS_NOT_ACCESSIBLE},
+        {0x06020000u, RESULT_NO_OBJECT},
+        {0x06040041u, RESULT_NOT_MAPPABLE},
+        {0x06070010u, RESULT_SIZE_MISMATCH},
+        {0x06090011u, RESULT_NO_SUB_INDEX},
+        {0x06090030u, RESULT_INVALID},
+        {0x06090031u, RESULT_INVALID},
+        {0x06090032u, RESULT_INVALID},
+        {0x05030000u, RESULT_INVALID},
+        {0x05040000u, RESULT_TIMEOUT},
+        {0x05040005u, RESULT_INVALID},
+        {0x08000000u, RESULT_FAILED},
+        {0x08000021u, RESULT_INVALID},
+        {0x06010000u, RESULT_UNSUPPORTED_ACCESS},
+        {0x08000024u, RESULT_NO_DATA},
     };
     EXPECT_EQ(abortCodeMap(), expected);
 }

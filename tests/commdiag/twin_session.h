@@ -50,13 +50,18 @@ public:
     const fs::path& dir() const { return dir_; }
 
     // Waits until the twin's log (its standard error) holds the text.
-    bool logged(const std::string& text, int timeoutMs = 5000) const {
+    bool logged(const std::string& text, int timeoutMs = 5000) const { return loggedTimes(text, 1, timeoutMs); }
+    // Waits until the twin's log holds the text `times` times.
+    bool loggedTimes(const std::string& text, int times, int timeoutMs = 5000) const {
         return waitUntil(
             [&] {
                 std::ifstream in(dir_ / "stderr.log");
                 std::stringstream log;
                 log << in.rdbuf();
-                return log.str().find(text) != std::string::npos;
+                const std::string all = log.str();
+                int found = 0;
+                for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++found;
+                return found >= times;
             },
             timeoutMs);
     }
@@ -119,7 +124,7 @@ protected:
     int connect(int timeoutMs = 10000) {
         const size_t before = callbacks.connectionCount();
         EXPECT_EQ(client->StartConnection(2, 1, timeoutMs, Callbacks::connection), RESULT_OK);
-        EXPECT_TRUE(waitUntil([&] { return callbacks.connectionCount() > before; }, timeoutMs + 5000));
+        EXPECT_TRUE(callbacks.waitForConnections(before + 1, timeoutMs + 5000));
         auto results = callbacks.connections();
         return results.size() > before ? results[before] : -1;
     }
@@ -130,7 +135,7 @@ protected:
         const int started = start();
         EXPECT_EQ(started, RESULT_OK);
         if (started != RESULT_OK) return -1;
-        EXPECT_TRUE(waitUntil([&] { return callbacks.requestCount() > before; }, 10000));
+        EXPECT_TRUE(callbacks.waitForRequests(before + 1, 10000));
         auto all = callbacks.requests();
         return all.size() > before ? all[before].result : -1;
     }

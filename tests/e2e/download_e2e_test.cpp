@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "coff_writer.h"
+#include "fake_clock.h"
 #include "host_session.h"
 #include "machine_link/orbel_callbacks.h"
 #include "machine_sim_process.h"
@@ -67,7 +68,6 @@ protected:
     void TearDown() override {
         ORBEL_DllDeInit();
         sim.stop();
-        ORBEL_SetReconnectDelayForTesting(1500);
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }
@@ -144,6 +144,7 @@ protected:
         return n;
     }
 
+    test_support::ShortWaitClock clock;  // real time; tests may cut the converter's fixed delays short
     fs::path dir;
     MachineSimProcess sim;
 };
@@ -194,7 +195,7 @@ TEST_F(Downloads, FirmwareFromImgbuildArrivesExactAndTheConverterConnectsAgain) 
 // Curve data for every block id of the model through ORBEL_ConvStartBlockDownloadFile: the twin
 // saves each block; packets of 1024 and a short last one, under the control records in order.
 TEST_F(Downloads, CurveDataForEveryBlockId) {
-    ORBEL_SetReconnectDelayForTesting(100);
+    clock.capWaits(100);  // the reconnection after each block
     startMachine();
     const struct {
         int32_t address;

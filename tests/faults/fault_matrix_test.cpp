@@ -16,9 +16,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "fake_clock.h"
 #include "host_session.h"
 #include "legacy_host.h"
 #include "machine_sim_process.h"
@@ -469,7 +471,12 @@ CellResult runCell(const Cell& cell) {
     char port[] = "\\\\.\\COM1";
     if (!startTwin(sim, args)) return result;
     const uint32_t simStarted = platform::tickCountMs();  // the twin's clock started a little earlier
-    if (w == Workload::CurveData) ORBEL_SetReconnectDelayForTesting(100);  // the block reconnects at its end
+    // The block reconnects at its end: its fixed delay cut short, the stack on real time.
+    std::unique_ptr<test_support::ShortWaitClock> clock;
+    if (w == Workload::CurveData) {
+        clock = std::make_unique<test_support::ShortWaitClock>();
+        clock->capWaits(100);
+    }
     if (ORBEL_DllInit(port) != ORBEL_OK) return result;
     const uint32_t start = platform::tickCountMs();
     result.outcome = connectAndIdentify(detail);

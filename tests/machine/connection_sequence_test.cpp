@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fake_client.h"
+#include "fake_clock.h"
 #include "machine_link/orbel_callbacks.h"
 #include "machine_link/orbel_reconnect.h"
 #include "machine_link/orbel_commdiag.h"
@@ -12,15 +13,26 @@
 namespace {
 
 using orbeltest::FakeClient;
+using CommDiag::RESULT_BUS_NOT_ACCESSIBLE;
+using CommDiag::RESULT_CONNECTION_ABORTED;
+using CommDiag::RESULT_FAILED;
+using CommDiag::RESULT_NO_OBJECT;
+using CommDiag::RESULT_TIMEOUT;
 
 class ConnectionSequence : public ::testing::Test {
 protected:
     void SetUp() override {
         ORBEL_CommDiag::setClientForTesting(&client);
-        ORBEL_SetReconnectDelayForTesting(0);
+        reconnectAtOnce();
         conv = ORBEL_Conv::getInstance();
     }
-    void TearDown() override { ORBEL_CommDiag::setClientForTesting(nullptr); }
+    void TearDown() override {
+        ORBEL_CancelReconnect();  // the reconnect thread waits on the clock, which goes with the test
+        ORBEL_CommDiag::setClientForTesting(nullptr);
+    }
+    // The machine's restart time passes at once; or it does not pass until the test ends it.
+    void reconnectAtOnce() { clock.setWaitHook([] {}); }
+    void reconnectNever() { clock.setWaitHook(nullptr); }
 
     void completeElement(int result, uint32_t value) {
         ASSERT_NE(client.last().element, nullptr);
@@ -32,6 +44,7 @@ protected:
         client.last().domain(result, 8, 1, client.last().data, 0);
     }
 
+    test_support::FakeClock clock;
     FakeClient client;
     ORBEL_Conv* conv = nullptr;
 };
@@ -58,7 +71,7 @@ TEST_F(ConnectionSequence, HostModeIsWrittenWhenTheMachineDiffers) {
 
 TEST_F(ConnectionSequence, MachineWithoutModeObjectSwitchesToTheModuleModeForGood) {
     StartConnection_callback(0);
-    completeElement(22, 0);
+    completeElement(RESULT_NO_OBJECT, 0);
     EXPECT_TRUE(conv->isModuleModeObjectUsed());
     EXPECT_TRUE(conv->isBusy());
     EXPECT_EQ(client.last().op, "ReadModuleMode");
@@ -70,22 +83,22 @@ TEST_F(ConnectionSequence, MachineWithoutModeObjectSwitchesToTheModuleModeForGoo
 
 TEST_F(ConnectionSequence, BootloaderAnswersBothModeReadsWithNoObjectAndEndsIdle) {
     StartConnection_callback(0);
-    completeElement(22, 0);
-    completeElement(22, 0);
+    completeElement(RESULT_NO_OBJECT, 0);
+    completeElement(RESULT_NO_OBJECT, 0);
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
     EXPECT_TRUE(conv->isConnected());
 }
 
 TEST_F(ConnectionSequence, OtherModeReadFailuresEndInError) {
     StartConnection_callback(0);
-    completeElement(19, 0);
+    completeElement(RESULT_TIMEOUT, 0);
     EXPECT_TRUE(conv->isError());
 }
 
 TEST_F(ConnectionSequence, FailedConnectionResetsTheMachineState) {
     conv->setModuleModeObjectUsed();
     conv->setConnected();
-    StartConnection_callback(32);
+    StartConnection_callback(RESULT_CONNECTION_ABORTED);
     EXPECT_FALSE(conv->isConnected());
     EXPECT_FALSE(conv->isModuleModeObjectUsed());
     EXPECT_TRUE(conv->isError());
@@ -122,11 +135,11 @@ TEST_F(ConnectionSequence, IdentificationReadsStoreWhatArrivedAndEndIdle) {
 
 TEST_F(ConnectionSequence, BootloaderIdentificationGivesVersionZeroAndTheBootloaderRecord) {
     ASSERT_EQ(ORBEL_CommDiag::ReadSwVersion(), 0);
-    completeDomain(22);
+    completeDomain(RESULT_NO_OBJECT);
     EXPECT_TRUE(conv->isSwVersionRead());
     EXPECT_EQ(conv->getSwVersion()[0] + conv->getSwVersion()[1] + conv->getSwVersion()[2], 0);
     ASSERT_EQ(ORBEL_CommDiag::ReadMachineType(), 0);
-    completeDomain(22);
+    completeDomain(RESULT_NO_OBJECT);
     EXPECT_EQ(conv->getMachineTypeRecord().type, 4);
     EXPECT_EQ(conv->getMachineNumber(), 0);
     EXPECT_TRUE(conv->isMachineIdentified());
@@ -135,7 +148,7 @@ TEST_F(ConnectionSequence, BootloaderIdentificationGivesVersionZeroAndTheBootloa
 
 TEST_F(ConnectionSequence, AFailedSerialNumberReadStillCountsAsRead) {
     ASSERT_EQ(ORBEL_CommDiag::ReadSNNumber(), 0);
-    completeDomain(19);
+    completeDomain(RESULT_TIMEOUT);
     EXPECT_TRUE(conv->isSerialNumberRead());
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
 }
@@ -143,13 +156,13 @@ TEST_F(ConnectionSequence, AFailedSerialNumberReadStillCountsAsRead) {
 // The connection starts again on the link's reconnect thread, not inside the close's callback
 // (which may run on a stack thread holding the stack lock); the converter is busy meanwhile.
 TEST_F(ConnectionSequence, ClosedConnectionIsStartedAgain) {
-    ORBEL_SetReconnectDelayForTesting(60000);
+    reconnectNever();
     const size_t before = client.calls.size();
     CloseConnection_callback(0);
     EXPECT_TRUE(conv->isBusy());
     EXPECT_EQ(client.calls.size(), before) << "no connection started inside the callback";
     ORBEL_CancelReconnect();
-    ORBEL_SetReconnectDelayForTesting(0);
+    reconnectAtOnce();
     CloseConnection_callback(0);
     ORBEL_FinishReconnectForTesting();
     EXPECT_EQ(client.last().op, "StartConnection");
@@ -158,7 +171,7 @@ TEST_F(ConnectionSequence, ClosedConnectionIsStartedAgain) {
     CloseConnection_callback(0);
     ORBEL_FinishReconnectForTesting();
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
-    CloseConnection_callback(1);
+    CloseConnection_callback(RESULT_FAILED);
     EXPECT_TRUE(conv->isError());
 }
 
@@ -168,7 +181,7 @@ TEST_F(ConnectionSequence, OutputWritesEndIdleOrInError) {
     client.last().element(0, 1, 1, client.last().data);
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
     ASSERT_EQ(ORBEL_CommDiag::WriteOutput(1, 5), 0);
-    client.last().element(20, 1, 1, client.last().data);
+    client.last().element(RESULT_BUS_NOT_ACCESSIBLE, 1, 1, client.last().data);
     EXPECT_TRUE(conv->isError());
 }
 

@@ -9,6 +9,7 @@
 
 #include "common/orbel_convbuffer.h"
 #include "fake_client.h"
+#include "fake_clock.h"
 #include "machine_link/orbel_callbacks.h"
 #include "machine_link/orbel_commdiag.h"
 #include "machine_link/orbel_reconnect.h"
@@ -24,7 +25,7 @@ class Downloads : public ::testing::Test {
 protected:
     void SetUp() override {
         ORBEL_CommDiag::setClientForTesting(&client);
-        ORBEL_SetReconnectDelayForTesting(0);
+        clock.setWaitHook([] {});  // the machine's restart time passes at once
         conv = ORBEL_Conv::getInstance();
         conv->setConnected();
         conv->setMachineType({1, 5, 0});  // crane: charger range 512-576, block 1
@@ -33,6 +34,7 @@ protected:
     }
     void TearDown() override {
         ORBEL_FinishReconnectForTesting();
+        ORBEL_CancelReconnect();  // the reconnect thread waits on the clock, which goes with the test
         conv->getBlockDownloadHandler().abandon();
         ORBEL_CommDiag::setClientForTesting(nullptr);
     }
@@ -64,6 +66,7 @@ protected:
         return nullptr;
     }
 
+    test_support::FakeClock clock;
     FakeClient client;
     ORBEL_Conv* conv = nullptr;
 };

@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "fake_clock.h"
 #include "host_session.h"
 #include "inline_client.h"
 #include "machine_link/orbel_callbacks.h"
@@ -42,7 +43,7 @@ class LinkTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ORBEL_CommDiag::setClientForTesting(&client);
-        ORBEL_SetReconnectDelayForTesting(0);
+        clock.setWaitHook([] {});  // the machine's restart time passes at once
         init();
         conv = ORBEL_Conv::getInstance();
     }
@@ -51,6 +52,7 @@ protected:
         ORBEL_CommDiag::setClientForTesting(nullptr);
     }
 
+    test_support::FakeClock clock;
     Client client;
     ORBEL_Conv* conv = nullptr;
 };
@@ -227,14 +229,14 @@ TEST_F(LinkLifecycle, ModeWritesHandTheClientStorageThatOutlivesTheRequest) {
 // The close's callback waits for the machine's restart on a thread of the link's own, not on
 // the stack thread that calls it; a de-init ends that wait without connecting.
 TEST_F(LinkLifecycle, ReconnectionWaitsOffTheCallersThreadAndEndsOnDeInit) {
-    ORBEL_SetReconnectDelayForTesting(30000);
+    clock.setWaitHook(nullptr);  // the restart time does not pass by itself
     auto done = std::async(std::launch::async, [] { CloseConnection_callback(0); });
     ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready)
         << "the callback must not hold its thread for the machine's restart";
     EXPECT_TRUE(conv->isBusy()) << "busy while the reconnection waits";
     EXPECT_EQ(count(client, "StartConnection"), 0u);
     // The wait ends at once: the de-init and the reconnect thread's end take nowhere near the
-    // 30 s (a wait that went on would keep the thread past the test hook's 5 s join).
+    // held wait's limit (a wait that went on would keep the thread past the test hook's 5 s join).
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
     ORBEL_FinishReconnectForTesting();

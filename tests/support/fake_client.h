@@ -2,12 +2,32 @@
 // A client that starts nothing: it records every request made of it and answers with a chosen
 // start result, so tests of the machine link can check what was asked and complete requests by
 // calling the recorded callbacks themselves.
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "commdiag/iclient.h"
 
 namespace orbeltest {
+
+// How the fake client names the pointer types it records, by type.
+template <typename T>
+constexpr const char* kRecordedTypeName = nullptr;
+// clang-format off
+template <> constexpr const char* kRecordedTypeName<float*> = "float*";
+template <> constexpr const char* kRecordedTypeName<int32_t*> = "int32_t*";
+template <> constexpr const char* kRecordedTypeName<uint32_t*> = "uint32_t*";
+template <> constexpr const char* kRecordedTypeName<int16_t*> = "int16_t*";
+template <> constexpr const char* kRecordedTypeName<uint16_t*> = "uint16_t*";
+template <> constexpr const char* kRecordedTypeName<int8_t*> = "int8_t*";
+template <> constexpr const char* kRecordedTypeName<unsigned char*> = "unsigned char*";
+template <> constexpr const char* kRecordedTypeName<const unsigned char*> = "const unsigned char*";
+template <> constexpr const char* kRecordedTypeName<CommDiag::MachineTypeRecord*> = "MachineTypeRecord*";
+template <> constexpr const char* kRecordedTypeName<CommDiag::ErrorBufferEntry*> = "ErrorBufferEntry*";
+template <> constexpr const char* kRecordedTypeName<CommDiag::Object5403Record*> = "Object5403Record*";
+template <> constexpr const char* kRecordedTypeName<CommDiag::Object5410Record*> = "Object5410Record*";
+template <> constexpr const char* kRecordedTypeName<CommDiag::BlockControlRecord*> = "BlockControlRecord*";
+// clang-format on
 
 class FakeClient : public CommDiag::IClient {
 public:
@@ -50,112 +70,139 @@ public:
 
     const Call& last() const { return calls.back(); }
 
+private:
+    // The one recording template: each override passes the arguments it records, and their
+    // types say where each goes. A pointer type without a name above fails to compile.
+    static void take(Call& call, unsigned char subIndex) { call.subIndex = subIndex; }
+    static void take(Call& call, int valueType) { call.valueType = valueType; }
+    static void take(Call& call, ConnectionCallback callback) { call.connection = callback; }
+    static void take(Call& call, ElementCallback callback) { call.element = callback; }
+    static void take(Call& call, DomainCallback callback) { call.domain = callback; }
+    static void take(Call& call, ReadNrElementCallback callback) { call.readNr = callback; }
+    template <typename T>
+    static void take(Call& call, T* data) {
+        static_assert(kRecordedTypeName<T*> != nullptr, "name the recorded pointer type");
+        call.data = const_cast<void*>(static_cast<const void*>(data));
+        call.dataType = kRecordedTypeName<T*>;
+    }
+
+    template <typename... Args>
+    int track(const char* op, Args... args) {
+        Call call;
+        call.op = op;
+        (take(call, args), ...);
+        calls.push_back(call);
+        return nextResult;
+    }
+
+public:
+
     // clang-format off
-    bool Init() override { Call call; call.op = "Init"; calls.push_back(call); return initResult; }
-    void SetLogLevel(int) override { Call call; call.op = "SetLogLevel"; calls.push_back(call);  }
-    int StartConnection(unsigned char, unsigned char, int, ConnectionCallback callback) override { Call call; call.op = "StartConnection"; call.connection = callback; calls.push_back(call); return nextResult; }
-    int CloseConnection(ConnectionCallback callback) override { Call call; call.op = "CloseConnection"; call.connection = callback; calls.push_back(call); return nextResult; }
-    unsigned char GetNodeId() override { Call call; call.op = "GetNodeId"; calls.push_back(call); return 10; }
-    int GetNodeState(unsigned char nodeId, bool) override { Call call; call.op = "GetNodeState"; call.subIndex = nodeId; calls.push_back(call); return nextResult; }
-    int ReadMachineType(MachineTypeRecord* record, DomainCallback callback) override { Call call; call.op = "ReadMachineType"; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "MachineTypeRecord*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadModuleMode(uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadModuleMode"; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMachineMode(uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadMachineMode"; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteModuleMode(uint32_t* value, ElementCallback callback) override { Call call; call.op = "WriteModuleMode"; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteMachineMode(uint32_t* value, ElementCallback callback) override { Call call; call.op = "WriteMachineMode"; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadRevisionNumber(unsigned char* record3, DomainCallback callback) override { Call call; call.op = "ReadRevisionNumber"; call.data = const_cast<void*>(static_cast<const void*>(record3)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadNrOfInputs(int valueType, unsigned char* count, ReadNrElementCallback callback) override { Call call; call.op = "ReadNrOfInputs"; call.valueType = valueType; call.data = const_cast<void*>(static_cast<const void*>(count)); call.dataType = "unsigned char*"; call.readNr = callback; calls.push_back(call); return nextResult; }
-    int ReadInput(unsigned char subIndex, float* value, ElementCallback callback) override { Call call; call.op = "ReadInput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "float*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadInput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { Call call; call.op = "ReadInput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadInput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { Call call; call.op = "ReadInput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadInput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { Call call; call.op = "ReadInput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadInput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadInput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadInput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { Call call; call.op = "ReadInput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadInput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "ReadInput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadNrOfMeasurements(int valueType, unsigned char* count, ReadNrElementCallback callback) override { Call call; call.op = "ReadNrOfMeasurements"; call.valueType = valueType; call.data = const_cast<void*>(static_cast<const void*>(count)); call.dataType = "unsigned char*"; call.readNr = callback; calls.push_back(call); return nextResult; }
-    int ReadMeasurement(unsigned char subIndex, float* value, ElementCallback callback) override { Call call; call.op = "ReadMeasurement"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "float*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMeasurement(unsigned char subIndex, int32_t* value, ElementCallback callback) override { Call call; call.op = "ReadMeasurement"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMeasurement(unsigned char subIndex, int16_t* value, ElementCallback callback) override { Call call; call.op = "ReadMeasurement"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMeasurement(unsigned char subIndex, int8_t* value, ElementCallback callback) override { Call call; call.op = "ReadMeasurement"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMeasurement(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadMeasurement"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMeasurement(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { Call call; call.op = "ReadMeasurement"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMeasurement(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "ReadMeasurement"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadNrOfOutputs(int valueType, unsigned char* count, ReadNrElementCallback callback) override { Call call; call.op = "ReadNrOfOutputs"; call.valueType = valueType; call.data = const_cast<void*>(static_cast<const void*>(count)); call.dataType = "unsigned char*"; call.readNr = callback; calls.push_back(call); return nextResult; }
-    int ReadOutput(unsigned char subIndex, float* value, ElementCallback callback) override { Call call; call.op = "ReadOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "float*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOutput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { Call call; call.op = "ReadOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOutput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { Call call; call.op = "ReadOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOutput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { Call call; call.op = "ReadOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOutput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOutput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { Call call; call.op = "ReadOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOutput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "ReadOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOutput(unsigned char subIndex, float* value, ElementCallback callback) override { Call call; call.op = "WriteOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "float*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOutput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { Call call; call.op = "WriteOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOutput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { Call call; call.op = "WriteOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOutput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { Call call; call.op = "WriteOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOutput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "WriteOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOutput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { Call call; call.op = "WriteOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOutput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "WriteOutput"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadNrOfMachineParameters(int valueType, unsigned char* count, ReadNrElementCallback callback) override { Call call; call.op = "ReadNrOfMachineParameters"; call.valueType = valueType; call.data = const_cast<void*>(static_cast<const void*>(count)); call.dataType = "unsigned char*"; call.readNr = callback; calls.push_back(call); return nextResult; }
-    int ReadMachineParameter(unsigned char subIndex, float* value, ElementCallback callback) override { Call call; call.op = "ReadMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "float*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMachineParameter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { Call call; call.op = "ReadMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMachineParameter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { Call call; call.op = "ReadMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMachineParameter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { Call call; call.op = "ReadMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMachineParameter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMachineParameter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { Call call; call.op = "ReadMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadMachineParameter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "ReadMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteMachineParameter(unsigned char subIndex, float* value, ElementCallback callback) override { Call call; call.op = "WriteMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "float*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteMachineParameter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { Call call; call.op = "WriteMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteMachineParameter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { Call call; call.op = "WriteMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteMachineParameter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { Call call; call.op = "WriteMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteMachineParameter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "WriteMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteMachineParameter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { Call call; call.op = "WriteMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteMachineParameter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "WriteMachineParameter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadNrOfOpHoursCounters(int valueType, unsigned char* count, ReadNrElementCallback callback) override { Call call; call.op = "ReadNrOfOpHoursCounters"; call.valueType = valueType; call.data = const_cast<void*>(static_cast<const void*>(count)); call.dataType = "unsigned char*"; call.readNr = callback; calls.push_back(call); return nextResult; }
-    int ReadOpHoursCounter(unsigned char subIndex, float* value, ElementCallback callback) override { Call call; call.op = "ReadOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "float*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOpHoursCounter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { Call call; call.op = "ReadOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOpHoursCounter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { Call call; call.op = "ReadOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOpHoursCounter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { Call call; call.op = "ReadOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOpHoursCounter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOpHoursCounter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { Call call; call.op = "ReadOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadOpHoursCounter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "ReadOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOpHoursCounter(unsigned char subIndex, float* value, ElementCallback callback) override { Call call; call.op = "WriteOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "float*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOpHoursCounter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { Call call; call.op = "WriteOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOpHoursCounter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { Call call; call.op = "WriteOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOpHoursCounter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { Call call; call.op = "WriteOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "int8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOpHoursCounter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "WriteOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOpHoursCounter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { Call call; call.op = "WriteOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint16_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteOpHoursCounter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "WriteOpHoursCounter"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadNrOfErrorBufferEntries(unsigned char* count, ReadNrElementCallback callback) override { Call call; call.op = "ReadNrOfErrorBufferEntries"; call.data = const_cast<void*>(static_cast<const void*>(count)); call.dataType = "unsigned char*"; call.readNr = callback; calls.push_back(call); return nextResult; }
-    int ReadObject5301(uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadObject5301"; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadErrorBufferEntry(unsigned char entry, ErrorBufferEntry* record, DomainCallback callback) override { Call call; call.op = "ReadErrorBufferEntry"; call.subIndex = entry; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "ErrorBufferEntry*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteErrorBufferEntry(unsigned char entry, ErrorBufferEntry* record, DomainCallback callback) override { Call call; call.op = "WriteErrorBufferEntry"; call.subIndex = entry; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "ErrorBufferEntry*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadObject5400(unsigned char* record11, DomainCallback callback) override { Call call; call.op = "ReadObject5400"; call.data = const_cast<void*>(static_cast<const void*>(record11)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteObject5400(unsigned char* record11, DomainCallback callback) override { Call call; call.op = "WriteObject5400"; call.data = const_cast<void*>(static_cast<const void*>(record11)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadSNNumber(unsigned char* record13, DomainCallback callback) override { Call call; call.op = "ReadSNNumber"; call.data = const_cast<void*>(static_cast<const void*>(record13)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteSNNumber(unsigned char* record13, DomainCallback callback) override { Call call; call.op = "WriteSNNumber"; call.data = const_cast<void*>(static_cast<const void*>(record13)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadNrOfObject5403(unsigned char* count, ReadNrElementCallback callback) override { Call call; call.op = "ReadNrOfObject5403"; call.data = const_cast<void*>(static_cast<const void*>(count)); call.dataType = "unsigned char*"; call.readNr = callback; calls.push_back(call); return nextResult; }
-    int ReadObject5403(unsigned char subIndex, Object5403Record* record, DomainCallback callback) override { Call call; call.op = "ReadObject5403"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "Object5403Record*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteObject5403(unsigned char subIndex, Object5403Record* record, DomainCallback callback) override { Call call; call.op = "WriteObject5403"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "Object5403Record*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadObject5402(unsigned char* record3, DomainCallback callback) override { Call call; call.op = "ReadObject5402"; call.data = const_cast<void*>(static_cast<const void*>(record3)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteObject5402(unsigned char* record3, DomainCallback callback) override { Call call; call.op = "WriteObject5402"; call.data = const_cast<void*>(static_cast<const void*>(record3)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadSwVersion(unsigned char* record3, DomainCallback callback) override { Call call; call.op = "ReadSwVersion"; call.data = const_cast<void*>(static_cast<const void*>(record3)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteSwVersion(unsigned char* record3, DomainCallback callback) override { Call call; call.op = "WriteSwVersion"; call.data = const_cast<void*>(static_cast<const void*>(record3)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadMaterialNumber(unsigned char* record13, DomainCallback callback) override { Call call; call.op = "ReadMaterialNumber"; call.data = const_cast<void*>(static_cast<const void*>(record13)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteMaterialNumber(unsigned char* record13, DomainCallback callback) override { Call call; call.op = "WriteMaterialNumber"; call.data = const_cast<void*>(static_cast<const void*>(record13)); call.dataType = "unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int ReadObject5410(Object5410Record* record, DomainCallback callback) override { Call call; call.op = "ReadObject5410"; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "Object5410Record*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteObject5410(Object5410Record* record, DomainCallback callback) override { Call call; call.op = "WriteObject5410"; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "Object5410Record*"; call.domain = callback; calls.push_back(call); return nextResult; }
+    bool Init() override { track("Init"); return initResult; }
+    void SetLogLevel(int) override { track("SetLogLevel"); }
+    int StartConnection(unsigned char, unsigned char, int, ConnectionCallback callback) override { return track("StartConnection", callback); }
+    int CloseConnection(ConnectionCallback callback) override { return track("CloseConnection", callback); }
+    unsigned char GetNodeId() override { track("GetNodeId"); return 10; }
+    int GetNodeState(unsigned char nodeId, bool) override { return track("GetNodeState", nodeId); }
+    int ReadMachineType(MachineTypeRecord* record, DomainCallback callback) override { return track("ReadMachineType", record, callback); }
+    int ReadModuleMode(uint32_t* value, ElementCallback callback) override { return track("ReadModuleMode", value, callback); }
+    int ReadMachineMode(uint32_t* value, ElementCallback callback) override { return track("ReadMachineMode", value, callback); }
+    int WriteModuleMode(uint32_t* value, ElementCallback callback) override { return track("WriteModuleMode", value, callback); }
+    int WriteMachineMode(uint32_t* value, ElementCallback callback) override { return track("WriteMachineMode", value, callback); }
+    int ReadRevisionNumber(unsigned char* record3, DomainCallback callback) override { return track("ReadRevisionNumber", record3, callback); }
+    int ReadNrOfInputs(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfInputs", valueType, count, callback); }
+    int ReadInput(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
+    int ReadInput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
+    int ReadInput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
+    int ReadInput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
+    int ReadInput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
+    int ReadInput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
+    int ReadInput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
+    int ReadNrOfMeasurements(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfMeasurements", valueType, count, callback); }
+    int ReadMeasurement(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
+    int ReadMeasurement(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
+    int ReadMeasurement(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
+    int ReadMeasurement(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
+    int ReadMeasurement(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
+    int ReadMeasurement(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
+    int ReadMeasurement(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
+    int ReadNrOfOutputs(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfOutputs", valueType, count, callback); }
+    int ReadOutput(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
+    int ReadOutput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
+    int ReadOutput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
+    int ReadOutput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
+    int ReadOutput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
+    int ReadOutput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
+    int ReadOutput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
+    int WriteOutput(unsigned char subIndex, float* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
+    int WriteOutput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
+    int WriteOutput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
+    int WriteOutput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
+    int WriteOutput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
+    int WriteOutput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
+    int WriteOutput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
+    int ReadNrOfMachineParameters(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfMachineParameters", valueType, count, callback); }
+    int ReadMachineParameter(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
+    int ReadMachineParameter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
+    int ReadMachineParameter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
+    int ReadMachineParameter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
+    int ReadMachineParameter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
+    int ReadMachineParameter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
+    int ReadMachineParameter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
+    int WriteMachineParameter(unsigned char subIndex, float* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
+    int WriteMachineParameter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
+    int WriteMachineParameter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
+    int WriteMachineParameter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
+    int WriteMachineParameter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
+    int WriteMachineParameter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
+    int WriteMachineParameter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
+    int ReadNrOfOpHoursCounters(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfOpHoursCounters", valueType, count, callback); }
+    int ReadOpHoursCounter(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
+    int ReadOpHoursCounter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
+    int ReadOpHoursCounter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
+    int ReadOpHoursCounter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
+    int ReadOpHoursCounter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
+    int ReadOpHoursCounter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
+    int ReadOpHoursCounter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
+    int WriteOpHoursCounter(unsigned char subIndex, float* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
+    int WriteOpHoursCounter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
+    int WriteOpHoursCounter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
+    int WriteOpHoursCounter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
+    int WriteOpHoursCounter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
+    int WriteOpHoursCounter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
+    int WriteOpHoursCounter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
+    int ReadNrOfErrorBufferEntries(unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfErrorBufferEntries", count, callback); }
+    int ReadObject5301(uint32_t* value, ElementCallback callback) override { return track("ReadObject5301", value, callback); }
+    int ReadErrorBufferEntry(unsigned char entry, ErrorBufferEntry* record, DomainCallback callback) override { return track("ReadErrorBufferEntry", entry, record, callback); }
+    int WriteErrorBufferEntry(unsigned char entry, ErrorBufferEntry* record, DomainCallback callback) override { return track("WriteErrorBufferEntry", entry, record, callback); }
+    int ReadObject5400(unsigned char* record11, DomainCallback callback) override { return track("ReadObject5400", record11, callback); }
+    int WriteObject5400(unsigned char* record11, DomainCallback callback) override { return track("WriteObject5400", record11, callback); }
+    int ReadSNNumber(unsigned char* record13, DomainCallback callback) override { return track("ReadSNNumber", record13, callback); }
+    int WriteSNNumber(unsigned char* record13, DomainCallback callback) override { return track("WriteSNNumber", record13, callback); }
+    int ReadNrOfObject5403(unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfObject5403", count, callback); }
+    int ReadObject5403(unsigned char subIndex, Object5403Record* record, DomainCallback callback) override { return track("ReadObject5403", subIndex, record, callback); }
+    int WriteObject5403(unsigned char subIndex, Object5403Record* record, DomainCallback callback) override { return track("WriteObject5403", subIndex, record, callback); }
+    int ReadObject5402(unsigned char* record3, DomainCallback callback) override { return track("ReadObject5402", record3, callback); }
+    int WriteObject5402(unsigned char* record3, DomainCallback callback) override { return track("WriteObject5402", record3, callback); }
+    int ReadSwVersion(unsigned char* record3, DomainCallback callback) override { return track("ReadSwVersion", record3, callback); }
+    int WriteSwVersion(unsigned char* record3, DomainCallback callback) override { return track("WriteSwVersion", record3, callback); }
+    int ReadMaterialNumber(unsigned char* record13, DomainCallback callback) override { return track("ReadMaterialNumber", record13, callback); }
+    int WriteMaterialNumber(unsigned char* record13, DomainCallback callback) override { return track("WriteMaterialNumber", record13, callback); }
+    int ReadObject5410(Object5410Record* record, DomainCallback callback) override { return track("ReadObject5410", record, callback); }
+    int WriteObject5410(Object5410Record* record, DomainCallback callback) override { return track("WriteObject5410", record, callback); }
     int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback, uint32_t localAddress) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.localAddress = localAddress; call.block = callback; calls.push_back(call); return nextResult; }
     int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.block = callback; calls.push_back(call); return nextResult; }
     int GetBlockTransferProgress(unsigned char* percent) override { Call call; call.op = "GetBlockTransferProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
     int StartFirmwareUpdate(const char* path, FirmwareUpdateCallback callback) override { Call call; call.op = "StartFirmwareUpdate"; call.path = path; call.firmware = callback; calls.push_back(call); return nextResult; }
     int GetFirmwareUpdateProgress(unsigned char* percent) override { Call call; call.op = "GetFirmwareUpdateProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
-    Version GetVersion() override { Call call; call.op = "GetVersion"; calls.push_back(call); return Version{0x0301, 1}; }
-    int WriteBlockControl(BlockControlRecord* record, DomainCallback callback) override { Call call; call.op = "WriteBlockControl"; call.data = const_cast<void*>(static_cast<const void*>(record)); call.dataType = "BlockControlRecord*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteBlockData(const unsigned char* data, uint32_t, DomainCallback callback) override { Call call; call.op = "WriteBlockData"; call.data = const_cast<void*>(static_cast<const void*>(data)); call.dataType = "const unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteProgramData(const unsigned char* data, uint32_t, DomainCallback callback) override { Call call; call.op = "WriteProgramData"; call.data = const_cast<void*>(static_cast<const void*>(data)); call.dataType = "const unsigned char*"; call.domain = callback; calls.push_back(call); return nextResult; }
-    int WriteFirmwareUpdateControl(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "WriteFirmwareUpdateControl"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int ReadFlashStatus(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { Call call; call.op = "ReadFlashStatus"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint32_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    int WriteProgramControl(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { Call call; call.op = "WriteProgramControl"; call.subIndex = subIndex; call.data = const_cast<void*>(static_cast<const void*>(value)); call.dataType = "uint8_t*"; call.element = callback; calls.push_back(call); return nextResult; }
-    uint32_t GetRemainingTransferBytes(unsigned char) override { Call call; call.op = "GetRemainingTransferBytes"; calls.push_back(call); return 0; }
+    Version GetVersion() override { track("GetVersion"); return Version{0x0301, 1}; }
+    int WriteBlockControl(BlockControlRecord* record, DomainCallback callback) override { return track("WriteBlockControl", record, callback); }
+    int WriteBlockData(const unsigned char* data, uint32_t, DomainCallback callback) override { return track("WriteBlockData", data, callback); }
+    int WriteProgramData(const unsigned char* data, uint32_t, DomainCallback callback) override { return track("WriteProgramData", data, callback); }
+    int WriteFirmwareUpdateControl(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteFirmwareUpdateControl", subIndex, value, callback); }
+    int ReadFlashStatus(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadFlashStatus", subIndex, value, callback); }
+    int WriteProgramControl(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteProgramControl", subIndex, value, callback); }
+    uint32_t GetRemainingTransferBytes(unsigned char) override { track("GetRemainingTransferBytes"); return 0; }
     // clang-format on
 };
 
