@@ -11,10 +11,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <time.h>
 #include <chrono>
 #include <memory>
 #include <thread>
-#include <time.h>
 
 namespace {
 

@@ -47,8 +47,8 @@ struct Loopback {
         initAlarmService();
         canDriverTable().canSend.store(send);
         StackLockGuard lock;
-        for (auto [node, port, id] : {std::tuple{client.get(), &clientPort, kClientId},
-                                      std::tuple{server.get(), &serverPort, kServerId}}) {
+        for (auto [node, port, id] :
+             {std::tuple{client.get(), &clientPort, kClientId}, std::tuple{server.get(), &serverPort, kServerId}}) {
             port->handle = port;
             port->node = node;
             node->port = port;
@@ -79,8 +79,8 @@ struct Loopback {
     void download(const std::vector<uint8_t>& data, bool block) {
         {
             StackLockGuard lock;
-            if (writeNetworkDict(client.get(), kServerId, 0x2000, 1, static_cast<uint32_t>(data.size()), 0,
-                                 data.data(), block) != kSdoStarted)
+            if (writeNetworkDict(client.get(), kServerId, 0x2000, 1, static_cast<uint32_t>(data.size()), 0, data.data(),
+                                 block) != kSdoStarted)
                 std::abort();
         }
         pump();
@@ -132,7 +132,13 @@ void BM_Download(benchmark::State& state) {
     for (auto _ : state) loop.download(data, block);
     report(state, loop, data.size() * state.iterations());
 }
-BENCHMARK(BM_Download)->ArgNames({"bytes", "block"})->Args({1 << 20, 1})->Args({1 << 20, 0})->Args({65536, 1})->Args({65536, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Download)
+    ->ArgNames({"bytes", "block"})
+    ->Args({1 << 20, 1})
+    ->Args({1 << 20, 0})
+    ->Args({65536, 1})
+    ->Args({65536, 0})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Upload(benchmark::State& state) {
     const bool block = state.range(1) != 0;

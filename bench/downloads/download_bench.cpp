@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "host_session.h"
 #include "machine_sim_process.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_dll/orbel_dll.h"
-#include "host_session.h"
 #include "platform/clock.h"
 
 namespace {
@@ -26,8 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-constexpr double kBlockLimit = 38400.0 / 10 / 16 * 7;      // 1680 B/s
-constexpr double kSegmentedLimit = kBlockLimit / 2;         // 840 B/s
+constexpr double kBlockLimit = 38400.0 / 10 / 16 * 7;  // 1680 B/s
+constexpr double kSegmentedLimit = kBlockLimit / 2;    // 840 B/s
 
 struct Session {
     fs::path dir;
@@ -154,8 +154,10 @@ LoadRun firmwareRun(std::size_t size, bool load) {
     const Json record = s.stop();
     std::size_t bytes = 0;
     const double seconds = transferSeconds(record, 0x1F50, bytes);
-    if (bytes != size || seconds <= 0) run.error = "the image did not arrive";
-    else run.bytesPerSecond = bytes / seconds;
+    if (bytes != size || seconds <= 0)
+        run.error = "the image did not arrive";
+    else
+        run.bytesPerSecond = bytes / seconds;
     return run;
 }
 

@@ -38,7 +38,7 @@ bool soak(const char* what, int cycles, const std::function<std::string()>& cycl
     const long growth = after.rssKiB - afterFirst.rssKiB;
     const bool ok = after.threads == before.threads && after.fds == before.fds && growth < 1024;
     std::fprintf(report, "%.1f ms per cycle; resident memory %+ld KiB over cycles 2..%d: %s\n",
-                static_cast<double>(platform::tickCountMs() - start) / cycles, growth, cycles, ok ? "pass" : "FAIL");
+                 static_cast<double>(platform::tickCountMs() - start) / cycles, growth, cycles, ok ? "pass" : "FAIL");
     return ok;
 }
 

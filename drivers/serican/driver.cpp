@@ -29,8 +29,8 @@ constexpr uint32_t kBrokenPortPauseMs = 100;
 constexpr uint32_t kCloseWaitMs = 3 * kSendTimeoutMs;
 constexpr std::size_t kReadChunk = 2048;
 // The line carries one 16-byte frame in 4.17 ms. Frames go to the port at that pace, at most
-// this many ahead of the wire (a margin for a sender that is scheduled late): the system's buffer would take kilobytes, and a frame sent now (a
-// heartbeat between the segments of a block transfer) would wait behind all of them.
+// this many ahead of the wire (a margin for a sender that is scheduled late): the system's buffer would take kilobytes,
+// and a frame sent now (a heartbeat between the segments of a block transfer) would wait behind all of them.
 constexpr auto kFrameTime = std::chrono::microseconds(16 * 10 * 1000000 / kLineBitsPerSecond);
 constexpr int kFramesAhead = 4;
 
@@ -109,20 +109,19 @@ uint8_t Driver::receive(CanMessage& message) {
 
         const platform::SerialPort::ReadResult got = port_.read(chunk.data(), chunk.size(), timeoutMs);
         switch (got.status) {
-        case platform::SerialPort::ReadStatus::Data:
-            decoder_.append(chunk.data(), got.count);
-            readSome = true;
-            break;
-        case platform::SerialPort::ReadStatus::Timeout:
-            // The rest never came: the bytes held are a fragment, not the start of the next frame.
-            decoder_.clear();
-            return 1;
-        case platform::SerialPort::ReadStatus::Interrupted:
-            return 1;
-        case platform::SerialPort::ReadStatus::Failed:
-            decoder_.clear();
-            gate_.sleepUnlessClosed(kBrokenPortPauseMs);
-            return 1;
+            case platform::SerialPort::ReadStatus::Data:
+                decoder_.append(chunk.data(), got.count);
+                readSome = true;
+                break;
+            case platform::SerialPort::ReadStatus::Timeout:
+                // The rest never came: the bytes held are a fragment, not the start of the next frame.
+                decoder_.clear();
+                return 1;
+            case platform::SerialPort::ReadStatus::Interrupted: return 1;
+            case platform::SerialPort::ReadStatus::Failed:
+                decoder_.clear();
+                gate_.sleepUnlessClosed(kBrokenPortPauseMs);
+                return 1;
         }
     }
 }

@@ -26,7 +26,7 @@ public:
 
 private:
     platform::SerialPort port_;
-    platform::Mutex sendLock_;  // one frame on the line at a time
+    platform::Mutex sendLock_;                            // one frame on the line at a time
     std::chrono::steady_clock::time_point lineFreeAt_{};  // when the frames handed over so far are out (send lock)
     CallGate gate_;
     FrameDecoder decoder_;  // the receiving thread's: bytes read but not yet returned as frames

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "driver.h"
-#include "platform/mutex.h"
 #include "error.h"
+#include "platform/mutex.h"
 #include "serican.h"
 
 using serican::Driver;

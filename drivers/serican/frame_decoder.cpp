@@ -21,9 +21,12 @@ FrameDecoder::Candidate FrameDecoder::candidate() const {
     if (!inStep_) {
         // Found only by searching: everything of the frame's head that is there must fit.
         static constexpr uint8_t kMaxFieldValue[7] = {
-            kStartByte, kSecondByte, kReceiveCommand,
-            kMaxIdentifier >> 8, 0xFF,  // identifier, high and low byte
-            1,                          // rtr
+            kStartByte,
+            kSecondByte,
+            kReceiveCommand,
+            kMaxIdentifier >> 8,
+            0xFF,  // identifier, high and low byte
+            1,     // rtr
             kMaxDataLength,
         };
         const std::size_t shown = std::min(held, sizeof kMaxFieldValue);

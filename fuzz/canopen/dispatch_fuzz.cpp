@@ -46,10 +46,8 @@ bool soundState(uint32_t state) {
         case canopen::Pre_operational:
         case canopen::Operational:
         case canopen::Stopped:
-        case canopen::Unknown:
-            return true;
-        default:
-            return false;
+        case canopen::Unknown: return true;
+        default: return false;
     }
 }
 

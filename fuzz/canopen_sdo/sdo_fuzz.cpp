@@ -94,35 +94,68 @@ void prepare(uint8_t scenario, uint8_t tune) {
     switch (scenario % 21) {
         case 0: break;  // free
         case 1: read(false); break;
-        case 2: read(false); deliver(kFromPeer, {0x41, 0x00, 0x20, 0x01, size, 0, 0, 0}); break;
+        case 2:
+            read(false);
+            deliver(kFromPeer, {0x41, 0x00, 0x20, 0x01, size, 0, 0, 0});
+            break;
         case 3: read(true); break;
-        case 4: read(true); deliver(kFromPeer, {0xC2, 0x00, 0x20, 0x01, size, 0, 0, 0}); break;
+        case 4:
+            read(true);
+            deliver(kFromPeer, {0xC2, 0x00, 0x20, 0x01, size, 0, 0, 0});
+            break;
         case 5:
             read(true);
             deliver(kFromPeer, {0xC2, 0x00, 0x20, 0x01, 7, 0, 0, 0});
             deliver(kFromPeer, {0x81, 1, 2, 3, 4, 5, 6, 7});
             break;
         case 6: write(3, false); break;
-        case 7: write(size + 5u, false); deliver(kFromPeer, {0x60, 0x00, 0x20, 0x01, 0, 0, 0, 0}); break;
+        case 7:
+            write(size + 5u, false);
+            deliver(kFromPeer, {0x60, 0x00, 0x20, 0x01, 0, 0, 0, 0});
+            break;
         case 8: write(size, true); break;
-        case 9: write(size * 3u, true); deliver(kFromPeer, {0xA0, 0x00, 0x20, 0x01, blockSize, 0, 0, 0}); break;
+        case 9:
+            write(size * 3u, true);
+            deliver(kFromPeer, {0xA0, 0x00, 0x20, 0x01, blockSize, 0, 0, 0});
+            break;
         case 10:
             write(5, true);
             deliver(kFromPeer, {0xA0, 0x00, 0x20, 0x01, 127, 0, 0, 0});
             deliver(kFromPeer, {0xA2, 1, 127, 0, 0, 0, 0, 0});
             break;
-        case 11: read(false); deliver(kFromPeer, {0x4F, 0x00, 0x20, 0x01, 1, 0, 0, 0}); break;
-        case 12: read(false); deliver(kFromPeer, {0x80, 0x00, 0x20, 0x01, 0, 0, 2, 6}); break;
-        case 13: read(false); deliver(kFromPeer, {0x4F, 0x00, 0x20, 0x01, 1, 0, 0}); break;
-        case 14: setDomain(size); deliver(kToLocal, {0x21, 0x00, 0x20, 0x01, size, 0, 0, 0}); break;
-        case 15: setDomain(size + 5u); deliver(kToLocal, {0x40, 0x00, 0x20, 0x01, 0, 0, 0, 0}); break;
-        case 16: setDomain(size); deliver(kToLocal, {0xC2, 0x00, 0x20, 0x01, size, 0, 0, 0}); break;
+        case 11:
+            read(false);
+            deliver(kFromPeer, {0x4F, 0x00, 0x20, 0x01, 1, 0, 0, 0});
+            break;
+        case 12:
+            read(false);
+            deliver(kFromPeer, {0x80, 0x00, 0x20, 0x01, 0, 0, 2, 6});
+            break;
+        case 13:
+            read(false);
+            deliver(kFromPeer, {0x4F, 0x00, 0x20, 0x01, 1, 0, 0});
+            break;
+        case 14:
+            setDomain(size);
+            deliver(kToLocal, {0x21, 0x00, 0x20, 0x01, size, 0, 0, 0});
+            break;
+        case 15:
+            setDomain(size + 5u);
+            deliver(kToLocal, {0x40, 0x00, 0x20, 0x01, 0, 0, 0, 0});
+            break;
+        case 16:
+            setDomain(size);
+            deliver(kToLocal, {0xC2, 0x00, 0x20, 0x01, size, 0, 0, 0});
+            break;
         case 17:
             setDomain(7);
             deliver(kToLocal, {0xC2, 0x00, 0x20, 0x01, 7, 0, 0, 0});
             deliver(kToLocal, {0x81, 1, 2, 3, 4, 5, 6, 7});
             break;
-        case 18: setDomain(size); deliver(kToLocal, {0xA0, 0x00, 0x20, 0x01, blockSize, 0, 0, 0}); break;
+        case 18:
+            setDomain(size);
+            deliver(kToLocal, {0xA0, 0x00, 0x20, 0x01, blockSize, 0, 0, 0});
+            break;
         case 19:
             setDomain(size * 4u);
             deliver(kToLocal, {0xA0, 0x00, 0x20, 0x01, blockSize, 0, 0, 0});
@@ -141,7 +174,7 @@ uint16_t cobIdFor(uint8_t selector) {
     switch (selector & 0x03) {
         case 0: return kToLocal;
         case 1: return kFromPeer;
-        case 2: return static_cast<uint16_t>(0x580 + (selector >> 2));  // other client channels
+        case 2: return static_cast<uint16_t>(0x580 + (selector >> 2));   // other client channels
         default: return static_cast<uint16_t>(0x580 + (selector >> 1));  // anything in the SDO range
     }
 }
@@ -176,8 +209,8 @@ void passTime(uint32_t ms) {
 
 void checkLine() {
     const SdoLine& line = node().sdo;
-    const bool known = line.state <= kSdoBlockUploadInProgress || line.state == kSdoAbortedByPeer ||
-                       line.state == kSdoAbortedLocally;
+    const bool known =
+        line.state <= kSdoBlockUploadInProgress || line.state == kSdoAbortedByPeer || line.state == kSdoAbortedLocally;
     if (!known || (line.state == kSdoFree) != (line.role == kSdoRoleNone)) std::abort();
     const bool inProgress = line.state >= kSdoDownloadInProgress && line.state <= kSdoBlockUploadInProgress;
     if (line.role == kSdoRoleServer && !inProgress) std::abort();  // a server transfer runs or is gone

@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::vector<Frame> expected = framesIn(stream);
     check(decoded.size() == expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        check(decoded[i].cobId == expected[i].cobId && decoded[i].rtr == expected[i].rtr && decoded[i].len == expected[i].len);
+        check(decoded[i].cobId == expected[i].cobId && decoded[i].rtr == expected[i].rtr &&
+              decoded[i].len == expected[i].len);
         check(std::memcmp(decoded[i].data, expected[i].data, expected[i].len) == 0);
     }
     return 0;

@@ -36,10 +36,18 @@ void dispatchCanFrame(NodeData* node, const CanMessage* message) {
                 handleEmergencyFrame(node, message);
             }
             break;
-        case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 10:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 7:
+        case 8:
+        case 9:
+        case 10:
             if (n.flags.pdo) handlePdoFrame(node, message);
             break;
-        case 11: case 12:
+        case 11:
+        case 12:
             if (n.flags.sdo) handleSdoFrame(node, message);
             break;
         case 14:

@@ -103,7 +103,8 @@ void startHeartbeat(NodeData* node) {
     const OdValues& v = node->od.values;
     for (int i = 0; i < consumerCount(node); ++i) {
         const uint32_t time = consumerTime(v.heartbeatConsumerTime[i]);
-        if (time != 0) node->heartbeat.consumerAlarms[i] = armAlarm(node, static_cast<uint32_t>(i), consumerTimedOut, time, 0);
+        if (time != 0)
+            node->heartbeat.consumerAlarms[i] = armAlarm(node, static_cast<uint32_t>(i), consumerTimedOut, time, 0);
     }
     if (v.heartbeatProducerTime != 0)
         node->heartbeat.producerAlarm =

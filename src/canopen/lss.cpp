@@ -161,9 +161,7 @@ void handleLssRequest(NodeData* node, const CanMessage* message) {
         if (configuring) answerValue(node, command, identity(node)[command - kInquireVendor]);
     } else {
         switch (command) {
-            case kSwitchModeGlobal:
-                switchModeGlobal(node, data[1]);
-                break;
+            case kSwitchModeGlobal: switchModeGlobal(node, data[1]); break;
             case kConfigureNodeId:
                 if (!configuring) break;
                 if (data[1] <= 0x7F || data[1] == kNodeIdUnconfigured) {
@@ -200,8 +198,7 @@ void handleLssRequest(NodeData* node, const CanMessage* message) {
             case kInquireNodeId:
                 if (configuring) answerCode(node, kInquireNodeId, node->nodeId);
                 break;
-            default:
-                break;
+            default: break;
         }
     }
 }

@@ -57,8 +57,7 @@ void handleNmtCommand(NodeData* node, const CanMessage* message) {
             setNodeId(node, node->pendingNodeId);
             setNodeState(node, Initialisation);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -66,7 +66,7 @@ struct HeartbeatData {
 
 struct NodeGuardData {
     AlarmHandle alarm = NO_ALARM;
-    uint16_t guardTime = 0;    // ms; from 0x100C, which this dictionary lacks
+    uint16_t guardTime = 0;      // ms; from 0x100C, which this dictionary lacks
     uint8_t lifeTimeFactor = 0;  // from 0x100D, likewise
     uint8_t counters[128]{};
     uint8_t toggle = 0;  // bit 7 of the next node-guard answer

@@ -13,20 +13,11 @@ namespace {
 CommunicationFlags flagsOf(uint8_t state) {
     CommunicationFlags f;
     switch (state) {
-        case Initialisation:
-            f.bootUp = 1;
-            break;
-        case Pre_operational:
-            f.sdo = f.emergency = f.sync = f.heartbeat = f.lss = 1;
-            break;
-        case Stopped:
-            f.heartbeat = f.lss = 1;
-            break;
-        case Operational:
-            f.sdo = f.emergency = f.sync = f.heartbeat = f.pdo = 1;
-            break;
-        default:
-            break;
+        case Initialisation: f.bootUp = 1; break;
+        case Pre_operational: f.sdo = f.emergency = f.sync = f.heartbeat = f.lss = 1; break;
+        case Stopped: f.heartbeat = f.lss = 1; break;
+        case Operational: f.sdo = f.emergency = f.sync = f.heartbeat = f.pdo = 1; break;
+        default: break;
     }
     return f;
 }
@@ -70,9 +61,7 @@ uint8_t setNodeState(NodeData* node, uint8_t state) {
         case Initialisation:
             enter(node, Initialisation, node->hooks.initialisation);
             return setNodeState(node, Pre_operational);
-        case Pre_operational:
-            enter(node, Pre_operational, node->hooks.preOperational);
-            return Pre_operational;
+        case Pre_operational: enter(node, Pre_operational, node->hooks.preOperational); return Pre_operational;
         case Stopped:
             if (node->nodeState == Initialisation) return kStateRefused;
             enter(node, Stopped, node->hooks.stopped);
@@ -81,8 +70,7 @@ uint8_t setNodeState(NodeData* node, uint8_t state) {
             if (node->nodeState == Initialisation) return kStateRefused;
             enter(node, Operational, node->hooks.operational);
             return Operational;
-        default:
-            return kStateRefused;
+        default: return kStateRefused;
     }
 }
 

@@ -7,10 +7,12 @@ namespace {
 constexpr int kFirstClientRow = 6;
 constexpr int kRow2000 = kFirstClientRow + kSdoClientChannels;  // 133
 constexpr int kRow2222 = kRow2000 + 1;
-constexpr int kFirstArrayRow = kRow2222 + 1;  // 135: 0x3000..0x3006, then 0x4000..0x4006
+constexpr int kFirstArrayRow = kRow2222 + 1;   // 135: 0x3000..0x3006, then 0x4000..0x4006
 constexpr int kRow5406 = kFirstArrayRow + 14;  // 149
 
-OdSubEntry entry(uint8_t access, uint8_t type, uint32_t size, void* value) { return OdSubEntry{access, type, size, value}; }
+OdSubEntry entry(uint8_t access, uint8_t type, uint32_t size, void* value) {
+    return OdSubEntry{access, type, size, value};
+}
 
 template <typename T>
 void fillArray(OdSubEntry* subs, OdArray<T>& array, uint8_t type) {

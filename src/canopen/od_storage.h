@@ -29,19 +29,19 @@ struct SdoClientParameter {
 struct OdValues {
     OdValues();  // client channel n talks to node n on the default COB-ids
 
-    uint32_t deviceType = 0;                      // 0x1000
-    uint8_t errorRegister = 0;                    // 0x1001
-    uint8_t heartbeatConsumerCount = kHeartbeatConsumers;  // 0x1016 sub 0
+    uint32_t deviceType = 0;                                // 0x1000
+    uint8_t errorRegister = 0;                              // 0x1001
+    uint8_t heartbeatConsumerCount = kHeartbeatConsumers;   // 0x1016 sub 0
     uint32_t heartbeatConsumerTime[kHeartbeatConsumers]{};  // 0x1016 sub 1..: node id << 16 | ms
-    uint16_t heartbeatProducerTime = 0;           // 0x1017
-    uint8_t identityCount = 4;                    // 0x1018 sub 0
-    uint32_t identity[4]{};                       // vendor id, product code, revision, serial number
-    uint8_t sdoServerCount = 2;                   // 0x1200
-    uint32_t sdoServerRequestCobId = 0x600;       // client to server
-    uint32_t sdoServerAnswerCobId = 0x580;        // server to client
-    SdoClientParameter sdoClients[kSdoClientChannels];  // 0x1280..0x12FE
-    uint8_t domainCount = 1;                      // 0x2000
-    uint8_t object2222Count = 1;                  // 0x2222
+    uint16_t heartbeatProducerTime = 0;                     // 0x1017
+    uint8_t identityCount = 4;                              // 0x1018 sub 0
+    uint32_t identity[4]{};                                 // vendor id, product code, revision, serial number
+    uint8_t sdoServerCount = 2;                             // 0x1200
+    uint32_t sdoServerRequestCobId = 0x600;                 // client to server
+    uint32_t sdoServerAnswerCobId = 0x580;                  // server to client
+    SdoClientParameter sdoClients[kSdoClientChannels];      // 0x1280..0x12FE
+    uint8_t domainCount = 1;                                // 0x2000
+    uint8_t object2222Count = 1;                            // 0x2222
     uint8_t object2222 = 0;
     OdArray<uint8_t> array3000;
     OdArray<uint16_t> array3001;
@@ -57,7 +57,7 @@ struct OdValues {
     OdArray<int16_t> array4004;
     OdArray<float> array4005;
     OdArray<uint8_t> array4006;
-    uint8_t object5406Count = 2;                  // 0x5406
+    uint8_t object5406Count = 2;  // 0x5406
     uint8_t object5406[2]{};
 };
 

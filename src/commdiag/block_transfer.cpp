@@ -92,7 +92,8 @@ void load() {
         return;
     }
     t.record.totalSize = static_cast<uint32_t>(size);
-    t.record.packetCount = t.record.totalSize / t.record.packetSize + (t.record.totalSize % t.record.packetSize ? 1 : 0);
+    t.record.packetCount =
+        t.record.totalSize / t.record.packetSize + (t.record.totalSize % t.record.packetSize ? 1 : 0);
     t.loaded = true;
     t.sendOffset = 0;
     t.record.state = kTransferInit;
@@ -141,47 +142,47 @@ void controlHandler(int result, int, unsigned char, void*, unsigned) {
     if (!t.client) return;
     BlockControlRecord& r = t.record;
     switch (r.state) {
-    case kTransferNotInit:
-        if (result != RESULT_OK) {
-            r.state = kTransferError;
-            note("STATE_ERROR");
+        case kTransferNotInit:
+            if (result != RESULT_OK) {
+                r.state = kTransferError;
+                note("STATE_ERROR");
+                return end(1);
+            }
+            r.state = kTransferInitRequested;
+            t.loaded = false;
+            note("STATE_INIT_REQ");
+            return writeControl();
+        case kTransferInitRequested:
+            if (result != RESULT_OK) {
+                r.state = kTransferError;
+                note("STATE_ERROR");
+            } else {
+                if (!t.loaded) load();
+                note("STATE_INIT");
+            }
+            return writeControl();
+        case kTransferInit:
+            r.state = result == RESULT_OK ? kTransferUpload : kTransferError;
+            note(result == RESULT_OK ? "STATE_UPLOAD" : "STATE_ERROR");
+            return writeControl();
+        case kTransferUpload:
+            if (result != RESULT_OK) {
+                note("STATE_UPLOAD: Packet error -> Restart upload!");
+                const uint32_t blockId = r.blockId;
+                r = BlockControlRecord{};
+                r.blockId = blockId;
+                r.state = kTransferError;
+                return end(1);
+            }
+            return sendNextPacket();
+        case kTransferAllSent:
+            r.state = kTransferNotInit;
+            note("STATE_NOT_INIT");
+            return end(0);
+        default:
+            r.state = kTransferNotInit;
+            note("STATE_ERROR -> STATE_NOT_INIT");
             return end(1);
-        }
-        r.state = kTransferInitRequested;
-        t.loaded = false;
-        note("STATE_INIT_REQ");
-        return writeControl();
-    case kTransferInitRequested:
-        if (result != RESULT_OK) {
-            r.state = kTransferError;
-            note("STATE_ERROR");
-        } else {
-            if (!t.loaded) load();
-            note("STATE_INIT");
-        }
-        return writeControl();
-    case kTransferInit:
-        r.state = result == RESULT_OK ? kTransferUpload : kTransferError;
-        note(result == RESULT_OK ? "STATE_UPLOAD" : "STATE_ERROR");
-        return writeControl();
-    case kTransferUpload:
-        if (result != RESULT_OK) {
-            note("STATE_UPLOAD: Packet error -> Restart upload!");
-            const uint32_t blockId = r.blockId;
-            r = BlockControlRecord{};
-            r.blockId = blockId;
-            r.state = kTransferError;
-            return end(1);
-        }
-        return sendNextPacket();
-    case kTransferAllSent:
-        r.state = kTransferNotInit;
-        note("STATE_NOT_INIT");
-        return end(0);
-    default:
-        r.state = kTransferNotInit;
-        note("STATE_ERROR -> STATE_NOT_INIT");
-        return end(1);
     }
 }
 
@@ -209,9 +210,12 @@ void dataHandler(int result, int, unsigned char, void*, unsigned) {
 }  // namespace
 
 void printFileNotOpen(const std::ios& stream) {
-    if (stream.fail()) std::printf("FAILBIT\n");
-    else if (stream.eof()) std::printf("EOFBIT\n");
-    else if (stream.bad()) std::printf("BADBIT\n");
+    if (stream.fail())
+        std::printf("FAILBIT\n");
+    else if (stream.eof())
+        std::printf("EOFBIT\n");
+    else if (stream.bad())
+        std::printf("BADBIT\n");
     std::printf("File not open.\n");
     std::fflush(stdout);
 }
@@ -251,11 +255,11 @@ int blockTransferProgress(unsigned char* percent) {
     const BlockControlRecord& r = bt().record;
     if (percent) {
         *percent = 0;
-        if (r.state == kTransferAllSent) *percent = 100;
+        if (r.state == kTransferAllSent)
+            *percent = 100;
         else if (r.state == kTransferUpload && r.packetCount != 0)
-            *percent = static_cast<unsigned char>(r.packetIndex >= r.packetCount
-                                                      ? 100
-                                                      : static_cast<float>(r.packetIndex) / r.packetCount * 100.0f);
+            *percent = static_cast<unsigned char>(
+                r.packetIndex >= r.packetCount ? 100 : static_cast<float>(r.packetIndex) / r.packetCount * 100.0f);
     }
     return static_cast<int>(r.state);
 }

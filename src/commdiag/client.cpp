@@ -76,9 +76,7 @@ void onAlarmThreadStart(canopen::NodeData*, uint32_t) {
     libraryState().localNodeStarted.set();
 }
 
-void onAlarmThreadStop(canopen::NodeData*, uint32_t) {
-    canopen::setNodeState(&detail::localNode(), canopen::Stopped);
-}
+void onAlarmThreadStop(canopen::NodeData*, uint32_t) { canopen::setNodeState(&detail::localNode(), canopen::Stopped); }
 
 }  // namespace
 
@@ -90,8 +88,7 @@ Client::StackAccess::~StackAccess() {
     if (locked_) canopen::unlockStack();
 }
 
-Client::Client(s_BOARD* board_, const std::string& driverPath_, unsigned char localNodeId_,
-               unsigned char remoteNodeId_)
+Client::Client(s_BOARD* board_, const std::string& driverPath_, unsigned char localNodeId_, unsigned char remoteNodeId_)
     : board(board_),
       node(&detail::localNode()),
       driverPath(driverPath_),
@@ -223,7 +220,8 @@ int Client::StartBlockTransfer(const char* path, uint32_t blockId, uint32_t pack
     return detail::startBlockTransfer(this, path, blockId, packetSize, callback, &localAddress);
 }
 
-int Client::StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) {
+int Client::StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize,
+                               BlockTransferCallback callback) {
     return detail::startBlockTransfer(this, path, blockId, packetSize, callback, nullptr);
 }
 

@@ -80,7 +80,7 @@ public:
     int WriteMachineMode(uint32_t* value, ElementCallback callback) override;
     int ReadRevisionNumber(unsigned char* record3, DomainCallback callback) override;
 
-#define COMMDIAG_TYPED_GROUP(Name)                                                  \
+#define COMMDIAG_TYPED_GROUP(Name)                                                        \
     int Name(unsigned char subIndex, float* value, ElementCallback callback) override;    \
     int Name(unsigned char subIndex, int32_t* value, ElementCallback callback) override;  \
     int Name(unsigned char subIndex, int16_t* value, ElementCallback callback) override;  \
@@ -154,8 +154,8 @@ protected:
     int startElementWrite(int valueType, uint16_t index, uint8_t subIndex, void* value, ElementCallback callback);
     int startDomainRead(uint16_t index, uint8_t subIndex, void* record, uint32_t size, DomainCallback callback,
                         int domainType);
-    int startDomainWrite(uint16_t index, uint8_t subIndex, const void* record, uint32_t size,
-                         DomainCallback callback, int domainType, bool useBlockMode = false);
+    int startDomainWrite(uint16_t index, uint8_t subIndex, const void* record, uint32_t size, DomainCallback callback,
+                         int domainType, bool useBlockMode = false);
 
     // Steps of the connection procedures, run on the connection thread. remainingTimeMs is
     // the procedure's budget, drawn on by every poll.
@@ -185,8 +185,7 @@ protected:
     bool launchProcedure(std::unique_ptr<platform::Thread>& thread, platform::Thread::Entry entry,
                          unsigned char tcuNodeId, unsigned char smNodeId, ConnectionCallback callback);
     void stopConnectionThread(std::unique_ptr<platform::Thread>& thread);
-    int closeConnection(std::unique_ptr<platform::Thread>& thread, ConnectionCallback callback,
-                        bool resetRemoteLine);
+    int closeConnection(std::unique_ptr<platform::Thread>& thread, ConnectionCallback callback, bool resetRemoteLine);
     // The local node's watch on the machine, and the machine's on the local node.
     void setMachineConsumerEntry();
     uint32_t machineConsumerValue() const;
@@ -228,7 +227,7 @@ private:
     int typedWrite(uint16_t base, uint8_t subIndex, T* value, ElementCallback callback);
     int readNumberOfType(uint16_t base, int valueType, unsigned char* count, ReadNrElementCallback callback);
 
-    std::mutex nodeStateCacheMutex_;  // GetNodeState runs on any thread
+    std::mutex nodeStateCacheMutex_;           // GetNodeState runs on any thread
     platform::Event abortEvent_{true, false};  // wakes the procedure's waits at once
     std::atomic<bool> shutdown_{false};
 };

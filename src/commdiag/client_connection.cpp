@@ -91,8 +91,7 @@ void Client::startRemoteNode(int32_t& remainingTimeMs, int& result) {
     if (abortRequested()) stopLocalNode();
 }
 
-int Client::waitWriteResult(uint8_t nodeId, uint16_t index, uint32_t value, uint32_t size,
-                            int32_t& remainingTimeMs) {
+int Client::waitWriteResult(uint8_t nodeId, uint16_t index, uint32_t value, uint32_t size, int32_t& remainingTimeMs) {
     const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                               static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
     uint8_t status;

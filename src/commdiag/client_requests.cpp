@@ -25,13 +25,34 @@ constexpr uint8_t kNoDataType = 0;  // the stack keeps it for the caller; the cl
 
 template <typename T>
 struct TypeOf;
-template <> struct TypeOf<uint8_t> { static constexpr int value = VALUE_TYPE_U8; };
-template <> struct TypeOf<uint16_t> { static constexpr int value = VALUE_TYPE_U16; };
-template <> struct TypeOf<uint32_t> { static constexpr int value = VALUE_TYPE_U32; };
-template <> struct TypeOf<int8_t> { static constexpr int value = VALUE_TYPE_I8; };
-template <> struct TypeOf<int16_t> { static constexpr int value = VALUE_TYPE_I16; };
-template <> struct TypeOf<int32_t> { static constexpr int value = VALUE_TYPE_I32; };
-template <> struct TypeOf<float> { static constexpr int value = VALUE_TYPE_FLOAT; };
+template <>
+struct TypeOf<uint8_t> {
+    static constexpr int value = VALUE_TYPE_U8;
+};
+template <>
+struct TypeOf<uint16_t> {
+    static constexpr int value = VALUE_TYPE_U16;
+};
+template <>
+struct TypeOf<uint32_t> {
+    static constexpr int value = VALUE_TYPE_U32;
+};
+template <>
+struct TypeOf<int8_t> {
+    static constexpr int value = VALUE_TYPE_I8;
+};
+template <>
+struct TypeOf<int16_t> {
+    static constexpr int value = VALUE_TYPE_I16;
+};
+template <>
+struct TypeOf<int32_t> {
+    static constexpr int value = VALUE_TYPE_I32;
+};
+template <>
+struct TypeOf<float> {
+    static constexpr int value = VALUE_TYPE_FLOAT;
+};
 
 uint16_t objectOfType(uint16_t base, int valueType) { return static_cast<uint16_t>(base + valueType - 1); }
 
@@ -92,8 +113,8 @@ int Client::startReadNumber(uint16_t index, unsigned char* count, ReadNrElementC
     uint8_t status;
     {
         StackAccess lock;
-        status = canopen::readNetworkDictCallback(node, remoteNodeId, index, 0, kNoDataType,
-                                                  detail::readNumberFinished, false);
+        status = canopen::readNetworkDictCallback(node, remoteNodeId, index, 0, kNoDataType, detail::readNumberFinished,
+                                                  false);
     }
     return startResult(status, Direction::Upload);
 }
@@ -117,8 +138,7 @@ int Client::startElementRead(int valueType, uint16_t index, uint8_t subIndex, vo
     return startResult(status, Direction::Upload);
 }
 
-int Client::startElementWrite(int valueType, uint16_t index, uint8_t subIndex, void* value,
-                              ElementCallback callback) {
+int Client::startElementWrite(int valueType, uint16_t index, uint8_t subIndex, void* value, ElementCallback callback) {
     if (int refusal = checkRequestStart(callback != nullptr, value != nullptr)) return refusal;
     auto& info = libraryState().elementInfo;
     info.callback = callback;
@@ -217,7 +237,7 @@ int Client::readNumberOfType(uint16_t base, int valueType, unsigned char* count,
 }
 
 // Typed families.
-#define COMMDIAG_TYPED_GROUP(Name, Kind, base)                                                   \
+#define COMMDIAG_TYPED_GROUP(Name, Kind, base)                                                              \
     int Client::Name(unsigned char sub, float* v, ElementCallback cb) { return Kind(base, sub, v, cb); }    \
     int Client::Name(unsigned char sub, int32_t* v, ElementCallback cb) { return Kind(base, sub, v, cb); }  \
     int Client::Name(unsigned char sub, int16_t* v, ElementCallback cb) { return Kind(base, sub, v, cb); }  \

@@ -18,8 +18,7 @@ constexpr uint32_t kDiagnoseSessionOpen = 1;
 constexpr uint16_t kConnectedProducerTimeMs = 500;
 }  // namespace
 
-ClientSM::ClientSM(s_BOARD* board, const std::string& driverPath, unsigned char localNodeId,
-                   unsigned char remoteNodeId)
+ClientSM::ClientSM(s_BOARD* board, const std::string& driverPath, unsigned char localNodeId, unsigned char remoteNodeId)
     : Client(board, driverPath, localNodeId, remoteNodeId), threadEntry(connectionEntry) {
     connectionState.store(kNotConnected, std::memory_order_release);
 }
@@ -35,13 +34,10 @@ int ClientSM::StartConnection(unsigned char tcuNodeId, unsigned char smNodeId, i
     if (check != kProceed) return check;
     stopConnectionThread(connectionThread);
     remainingTimeMs = timeoutMs;
-    return launchProcedure(connectionThread, threadEntry, tcuNodeId, smNodeId, callback) ? RESULT_OK
-                                                                                         : RESULT_REFUSED;
+    return launchProcedure(connectionThread, threadEntry, tcuNodeId, smNodeId, callback) ? RESULT_OK : RESULT_REFUSED;
 }
 
-int ClientSM::CloseConnection(ConnectionCallback callback) {
-    return closeConnection(connectionThread, callback, true);
-}
+int ClientSM::CloseConnection(ConnectionCallback callback) { return closeConnection(connectionThread, callback, true); }
 
 uint32_t ClientSM::connectionEntry(void* client) {
     if (static_cast<ClientSM*>(client)->connect() != RESULT_OK) log::line(log::kAlways, "Connection failed");

@@ -35,8 +35,7 @@ int ClientTCU::StartConnection(unsigned char tcuNodeId, unsigned char smNodeId, 
     if (check != kProceed) return check;
     stopConnectionThread(connectionThread);
     remainingTimeMs = timeoutMs;
-    return launchProcedure(connectionThread, threadEntry, tcuNodeId, smNodeId, callback) ? RESULT_OK
-                                                                                         : RESULT_REFUSED;
+    return launchProcedure(connectionThread, threadEntry, tcuNodeId, smNodeId, callback) ? RESULT_OK : RESULT_REFUSED;
 }
 
 int ClientTCU::CloseConnection(ConnectionCallback callback) {

@@ -61,8 +61,8 @@ void logReadFailure(uint8_t status, uint32_t abortCode) {
 uint8_t fetchDownload(canopen::NodeData* node, uint8_t nodeId, uint32_t* abortCode) {
     uint8_t status = canopen::getWriteResultNetworkDict(node, nodeId, abortCode);
     if (status != canopen::kSdoFinished) {
-        log::line(log::kFailureDetail, "getWriteResultNetworkDict() failed (retVal ", unsigned{status},
-                  ", abortCode ", log::hex(*abortCode), ")");
+        log::line(log::kFailureDetail, "getWriteResultNetworkDict() failed (retVal ", unsigned{status}, ", abortCode ",
+                  log::hex(*abortCode), ")");
         resetLine(node, nodeId);
     }
     return status;
@@ -74,11 +74,36 @@ void logElementValue(int valueType, const uint8_t* bytes) {
     switch (valueType) {
         case VALUE_TYPE_U8: value << unsigned{bytes[0]}; break;
         case VALUE_TYPE_I8: value << int{static_cast<int8_t>(bytes[0])}; break;
-        case VALUE_TYPE_U16: { uint16_t v; std::memcpy(&v, bytes, 2); value << v; break; }
-        case VALUE_TYPE_I16: { int16_t v; std::memcpy(&v, bytes, 2); value << v; break; }
-        case VALUE_TYPE_U32: { uint32_t v; std::memcpy(&v, bytes, 4); value << v; break; }
-        case VALUE_TYPE_I32: { int32_t v; std::memcpy(&v, bytes, 4); value << v; break; }
-        case VALUE_TYPE_FLOAT: { float v; std::memcpy(&v, bytes, 4); value << v; break; }
+        case VALUE_TYPE_U16: {
+            uint16_t v;
+            std::memcpy(&v, bytes, 2);
+            value << v;
+            break;
+        }
+        case VALUE_TYPE_I16: {
+            int16_t v;
+            std::memcpy(&v, bytes, 2);
+            value << v;
+            break;
+        }
+        case VALUE_TYPE_U32: {
+            uint32_t v;
+            std::memcpy(&v, bytes, 4);
+            value << v;
+            break;
+        }
+        case VALUE_TYPE_I32: {
+            int32_t v;
+            std::memcpy(&v, bytes, 4);
+            value << v;
+            break;
+        }
+        case VALUE_TYPE_FLOAT: {
+            float v;
+            std::memcpy(&v, bytes, 4);
+            value << v;
+            break;
+        }
         default: break;
     }
     log::line(log::kRequestDetail, "Result: ", value.str());

@@ -48,8 +48,12 @@ uint16_t recordU16(const uint8_t* record, size_t offset) {
     std::memcpy(&value, record + offset, sizeof value);
     return value;
 }
-void setRecordU32(uint8_t* record, size_t offset, uint32_t value) { std::memcpy(record + offset, &value, sizeof value); }
-void setRecordU16(uint8_t* record, size_t offset, uint16_t value) { std::memcpy(record + offset, &value, sizeof value); }
+void setRecordU32(uint8_t* record, size_t offset, uint32_t value) {
+    std::memcpy(record + offset, &value, sizeof value);
+}
+void setRecordU16(uint8_t* record, size_t offset, uint16_t value) {
+    std::memcpy(record + offset, &value, sizeof value);
+}
 
 // Bus fields, little-endian.
 uint32_t wireU32(const uint8_t* wire, size_t offset) {
@@ -79,18 +83,12 @@ struct Step {
 
 void packStep(const Step& step, const uint8_t* record, uint8_t* wire) {
     switch (step.field) {
-        case Field::Bytes:
-            std::memcpy(wire + step.wireOffset, record + step.recordOffset, step.length);
-            break;
-        case Field::U16:
-            setWireU16(wire, step.wireOffset, recordU16(record, step.recordOffset));
-            break;
+        case Field::Bytes: std::memcpy(wire + step.wireOffset, record + step.recordOffset, step.length); break;
+        case Field::U16: setWireU16(wire, step.wireOffset, recordU16(record, step.recordOffset)); break;
         case Field::U16InU32:
             setWireU16(wire, step.wireOffset, static_cast<uint16_t>(recordU32(record, step.recordOffset)));
             break;
-        case Field::U32:
-            setWireU32(wire, step.wireOffset, recordU32(record, step.recordOffset));
-            break;
+        case Field::U32: setWireU32(wire, step.wireOffset, recordU32(record, step.recordOffset)); break;
         case Field::Bits5:
             wire[step.wireOffset] = static_cast<uint8_t>((wire[step.wireOffset] & 0x07) |
                                                          (recordU32(record, step.recordOffset) & 0x1F) << 3);
@@ -104,24 +102,12 @@ void packStep(const Step& step, const uint8_t* record, uint8_t* wire) {
 
 void unpackStep(const Step& step, const uint8_t* wire, uint8_t* record) {
     switch (step.field) {
-        case Field::Bytes:
-            std::memcpy(record + step.recordOffset, wire + step.wireOffset, step.length);
-            break;
-        case Field::U16:
-            setRecordU16(record, step.recordOffset, wireU16(wire, step.wireOffset));
-            break;
-        case Field::U16InU32:
-            setRecordU32(record, step.recordOffset, wireU16(wire, step.wireOffset));
-            break;
-        case Field::U32:
-            setRecordU32(record, step.recordOffset, wireU32(wire, step.wireOffset));
-            break;
-        case Field::Bits5:
-            setRecordU32(record, step.recordOffset, wire[step.wireOffset] >> 3);
-            break;
-        case Field::Bits3:
-            setRecordU32(record, step.recordOffset, wire[step.wireOffset] & 0x07u);
-            break;
+        case Field::Bytes: std::memcpy(record + step.recordOffset, wire + step.wireOffset, step.length); break;
+        case Field::U16: setRecordU16(record, step.recordOffset, wireU16(wire, step.wireOffset)); break;
+        case Field::U16InU32: setRecordU32(record, step.recordOffset, wireU16(wire, step.wireOffset)); break;
+        case Field::U32: setRecordU32(record, step.recordOffset, wireU32(wire, step.wireOffset)); break;
+        case Field::Bits5: setRecordU32(record, step.recordOffset, wire[step.wireOffset] >> 3); break;
+        case Field::Bits3: setRecordU32(record, step.recordOffset, wire[step.wireOffset] & 0x07u); break;
     }
 }
 
@@ -142,12 +128,8 @@ constexpr Step kSwVersionSteps[] = {
 };
 
 constexpr Step kObject5403Steps[] = {
-    {Field::Bytes, 0, 0, 16},
-    {Field::Bytes, 16, 17, 1},
-    {Field::Bytes, 17, 16, 1},
-    {Field::U16InU32, 20, 18, 0},
-    {Field::U16InU32, 24, 20, 0},
-    {Field::U32, 28, 22, 0},
+    {Field::Bytes, 0, 0, 16},     {Field::Bytes, 16, 17, 1},    {Field::Bytes, 17, 16, 1},
+    {Field::U16InU32, 20, 18, 0}, {Field::U16InU32, 24, 20, 0}, {Field::U32, 28, 22, 0},
 };
 
 constexpr Step kMachineTypeSteps[] = {
@@ -157,16 +139,12 @@ constexpr Step kMachineTypeSteps[] = {
 };
 
 constexpr Step kErrorBufferEntrySteps[] = {
-    {Field::U16, 0, 0, 0},
-    {Field::U16, 2, 2, 0},
-    {Field::U16, 4, 4, 0},
-    {Field::U16, 6, 6, 0},
-    {Field::U32, 8, 8, 0},
-    {Field::Bytes, 12, 12, 1},
+    {Field::U16, 0, 0, 0}, {Field::U16, 2, 2, 0}, {Field::U16, 4, 4, 0},
+    {Field::U16, 6, 6, 0}, {Field::U32, 8, 8, 0}, {Field::Bytes, 12, 12, 1},
 };
 
 constexpr Step kBlockControlSteps[] = {
-    {Field::U32, 0, 0, 0},   {Field::U32, 4, 4, 0},   {Field::U32, 8, 8, 0},       {Field::U32, 12, 12, 0},
+    {Field::U32, 0, 0, 0},   {Field::U32, 4, 4, 0},   {Field::U32, 8, 8, 0},        {Field::U32, 12, 12, 0},
     {Field::U32, 16, 16, 0}, {Field::U32, 20, 20, 0}, {Field::U16InU32, 24, 24, 0},
 };
 
@@ -211,25 +189,15 @@ void packDomain(int domainType, const uint8_t* record, uint8_t* wire) {
         case DOMAIN_OBJECT5402:
         case DOMAIN_OBJECT5400:
         case DOMAIN_SERIAL_NUMBER:
-        case DOMAIN_MATERIAL_NUMBER:
-            std::memcpy(wire, record, kLayouts[domainType].wireSize);
-            break;
-        case DOMAIN_SW_VERSION:
-            pack(kSwVersionSteps, record, wire);
-            break;
-        case DOMAIN_OBJECT5403:
-            pack(kObject5403Steps, record, wire);
-            break;
-        case DOMAIN_MACHINE_TYPE:
-            pack(kMachineTypeSteps, record, wire);
-            break;
+        case DOMAIN_MATERIAL_NUMBER: std::memcpy(wire, record, kLayouts[domainType].wireSize); break;
+        case DOMAIN_SW_VERSION: pack(kSwVersionSteps, record, wire); break;
+        case DOMAIN_OBJECT5403: pack(kObject5403Steps, record, wire); break;
+        case DOMAIN_MACHINE_TYPE: pack(kMachineTypeSteps, record, wire); break;
         case DOMAIN_ERROR_BUFFER_ENTRY:
             pack(kErrorBufferEntrySteps, record, wire);
             packErrorInfo(record[13], wire);
             break;
-        case DOMAIN_BLOCK_CONTROL:
-            pack(kBlockControlSteps, record, wire);
-            break;
+        case DOMAIN_BLOCK_CONTROL: pack(kBlockControlSteps, record, wire); break;
         case DOMAIN_REVISION_NUMBER:
             // Read only on the machine; a write would carry the three bytes after a zero byte.
             wire[0] = 0;
@@ -240,8 +208,7 @@ void packDomain(int domainType, const uint8_t* record, uint8_t* wire) {
             wire[36] = 0;
             pack(kObject5410Steps, record, wire);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -250,34 +217,21 @@ void unpackDomain(int domainType, const uint8_t* wire, uint8_t* record) {
         case DOMAIN_OBJECT5402:
         case DOMAIN_OBJECT5400:
         case DOMAIN_SERIAL_NUMBER:
-        case DOMAIN_MATERIAL_NUMBER:
-            std::memcpy(record, wire, kLayouts[domainType].wireSize);
-            break;
-        case DOMAIN_SW_VERSION:
-            unpack(kSwVersionSteps, wire, record);
-            break;
-        case DOMAIN_OBJECT5403:
-            unpack(kObject5403Steps, wire, record);
-            break;
-        case DOMAIN_MACHINE_TYPE:
-            unpack(kMachineTypeSteps, wire, record);
-            break;
+        case DOMAIN_MATERIAL_NUMBER: std::memcpy(record, wire, kLayouts[domainType].wireSize); break;
+        case DOMAIN_SW_VERSION: unpack(kSwVersionSteps, wire, record); break;
+        case DOMAIN_OBJECT5403: unpack(kObject5403Steps, wire, record); break;
+        case DOMAIN_MACHINE_TYPE: unpack(kMachineTypeSteps, wire, record); break;
         case DOMAIN_ERROR_BUFFER_ENTRY:
             unpack(kErrorBufferEntrySteps, wire, record);
             record[13] = unpackErrorInfo(wire);
             break;
-        case DOMAIN_BLOCK_CONTROL:
-            unpack(kBlockControlSteps, wire, record);
-            break;
+        case DOMAIN_BLOCK_CONTROL: unpack(kBlockControlSteps, wire, record); break;
         case DOMAIN_REVISION_NUMBER:
             // The bus's first byte is dropped.
             std::memcpy(record, wire + 1, 3);
             break;
-        case DOMAIN_OBJECT5410:
-            unpack(kObject5410Steps, wire, record);
-            break;
-        default:
-            break;
+        case DOMAIN_OBJECT5410: unpack(kObject5410Steps, wire, record); break;
+        default: break;
     }
 }
 

@@ -131,39 +131,37 @@ void stepHandler(int result, int, unsigned char, void*) {
     FirmwareUpdate& s = fw();
     if (!s.client) return;
     switch (s.step) {
-    case 0:
-        s.command = 0;
-        log::line(log::kAlways, "Step 2: Restart Machine (Send restart cmd to Machine)");
-        s.step = 1;
-        s.waitStartMs = platform::tickCountMs();
-        checkStarted(s.client->WriteFirmwareUpdateControl(2, &s.command, stepHandler), "Restart");
-        return;
-    case 1:
-        armWait(kRestartWaitMs, afterRestartWait);
-        return;
-    case 2:
-        if (result == RESULT_TIMEOUT) {
-            if (waitedTooLong()) return fail("Flash erase not answered -> FW-Update failed", RESULT_TIMEOUT);
-            return erase();
-        }
-        if (result != RESULT_OK) return fail("Undefined retVal -> Restart download", result);
-        readFlashStatus();
-        return;
-    case 3:
-        if (result == RESULT_OK && s.flashStatus == kFlashErased) {
-            log::line(log::kAlways, "Step 5: Start FW download");
-            s.updateState = kUpdateDownloading;
-            const int started = s.client->WriteProgramData(s.image.get(), s.imageSize, finishHandler);
-            if (started != RESULT_OK) {
-                s.updateState = kUpdatePreparing;
-                checkStarted(started, "Image download");
-            }
+        case 0:
+            s.command = 0;
+            log::line(log::kAlways, "Step 2: Restart Machine (Send restart cmd to Machine)");
+            s.step = 1;
+            s.waitStartMs = platform::tickCountMs();
+            checkStarted(s.client->WriteFirmwareUpdateControl(2, &s.command, stepHandler), "Restart");
             return;
-        }
-        if (waitedTooLong()) return fail("Flash erase not completed in time -> FW-Update failed", RESULT_TIMEOUT);
-        armWait(kFlashPollMs, flashPollDue);
-        return;
-    default: return;
+        case 1: armWait(kRestartWaitMs, afterRestartWait); return;
+        case 2:
+            if (result == RESULT_TIMEOUT) {
+                if (waitedTooLong()) return fail("Flash erase not answered -> FW-Update failed", RESULT_TIMEOUT);
+                return erase();
+            }
+            if (result != RESULT_OK) return fail("Undefined retVal -> Restart download", result);
+            readFlashStatus();
+            return;
+        case 3:
+            if (result == RESULT_OK && s.flashStatus == kFlashErased) {
+                log::line(log::kAlways, "Step 5: Start FW download");
+                s.updateState = kUpdateDownloading;
+                const int started = s.client->WriteProgramData(s.image.get(), s.imageSize, finishHandler);
+                if (started != RESULT_OK) {
+                    s.updateState = kUpdatePreparing;
+                    checkStarted(started, "Image download");
+                }
+                return;
+            }
+            if (waitedTooLong()) return fail("Flash erase not completed in time -> FW-Update failed", RESULT_TIMEOUT);
+            armWait(kFlashPollMs, flashPollDue);
+            return;
+        default: return;
     }
 }
 

@@ -11,9 +11,9 @@ namespace CommDiag::log {
 // Levels at which the kinds of messages appear.
 enum Level : int {
     kAlways = 0,
-    kProgress = 1,        // connection progress, node states, bus access, stack hooks
-    kFailureDetail = 3,   // details of failed SDO results
-    kRequestDetail = 5,   // request start and completion, decoded results, bring-up
+    kProgress = 1,       // connection progress, node states, bus access, stack hooks
+    kFailureDetail = 3,  // details of failed SDO results
+    kRequestDetail = 5,  // request start and completion, decoded results, bring-up
     kConstruction = 10,
 };
 

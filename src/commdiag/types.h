@@ -23,17 +23,13 @@ enum ValueType : int {
 constexpr uint32_t elementSize(int valueType) {
     switch (valueType) {
         case VALUE_TYPE_U8:
-        case VALUE_TYPE_I8:
-            return 1;
+        case VALUE_TYPE_I8: return 1;
         case VALUE_TYPE_U16:
-        case VALUE_TYPE_I16:
-            return 2;
+        case VALUE_TYPE_I16: return 2;
         case VALUE_TYPE_U32:
         case VALUE_TYPE_I32:
-        case VALUE_TYPE_FLOAT:
-            return 4;
-        default:
-            return 0;
+        case VALUE_TYPE_FLOAT: return 4;
+        default: return 0;
     }
 }
 
@@ -43,18 +39,18 @@ constexpr bool isElementType(int valueType) { return elementSize(valueType) != 0
 // that no callback follows.
 enum Result : int {
     RESULT_OK = 0,
-    RESULT_FAILED = 1,                // stack status other than finished, no mapped abort code
-    RESULT_NOT_READY = 3,             // no callback, not initialised, not connected, state check
-    RESULT_INVALID = 4,               // invalid value or protocol failure; refused transfer start
-    RESULT_BUSY = 18,                 // another SDO operation or StartConnection is running
-    RESULT_TIMEOUT = 19,              // SDO time-out, node silent, node start timed out
-    RESULT_BUS_NOT_ACCESSIBLE = 20,   // local node not operational; read- or write-only object
-    RESULT_NO_SUB_INDEX = 21,         // end of a list
-    RESULT_NO_OBJECT = 22,            // the node runs its boot loader
+    RESULT_FAILED = 1,               // stack status other than finished, no mapped abort code
+    RESULT_NOT_READY = 3,            // no callback, not initialised, not connected, state check
+    RESULT_INVALID = 4,              // invalid value or protocol failure; refused transfer start
+    RESULT_BUSY = 18,                // another SDO operation or StartConnection is running
+    RESULT_TIMEOUT = 19,             // SDO time-out, node silent, node start timed out
+    RESULT_BUS_NOT_ACCESSIBLE = 20,  // local node not operational; read- or write-only object
+    RESULT_NO_SUB_INDEX = 21,        // end of a list
+    RESULT_NO_OBJECT = 22,           // the node runs its boot loader
     RESULT_NOT_MAPPABLE = 23,
     RESULT_SIZE_MISMATCH = 24,
-    RESULT_REFUSED = 29,              // stack refused the start, invalid value type
-    RESULT_CONNECTION_ABORTED = 32,   // connection aborted or timed out
+    RESULT_REFUSED = 29,             // stack refused the start, invalid value type
+    RESULT_CONNECTION_ABORTED = 32,  // connection aborted or timed out
     RESULT_NO_DATA = 33,
     RESULT_UNSUPPORTED_ACCESS = 34,
 };

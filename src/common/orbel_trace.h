@@ -14,5 +14,4 @@ void ORBEL_Trace(const char* format, ...) ORBEL_PRINTF_LIKE(1, 2);
 // source unit, and the caller carries on (the host process must not be torn down by us).
 void ORBEL_AssertFailed(const char* condition, const char* sourceUnit);
 
-#define ORBEL_ASSERT(condition, sourceUnit) \
-    ((condition) ? true : (ORBEL_AssertFailed(#condition, sourceUnit), false))
+#define ORBEL_ASSERT(condition, sourceUnit) ((condition) ? true : (ORBEL_AssertFailed(#condition, sourceUnit), false))

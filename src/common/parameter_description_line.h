@@ -2,8 +2,8 @@
 // One line of a parameter description file, as the converter and the console host both read
 // it: fields split at ';' with the quote rule, numbers read as the C library reads decimals.
 #include <cctype>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,7 +22,7 @@ inline std::vector<std::string> SplitParameterLine(const std::string& line) {
             if (closing != std::string::npos) {
                 fields.push_back(line.substr(start, closing + 1 - start));
                 if (closing + 1 >= line.size()) return fields;  // the line ends with the quote
-                start = closing + 2;                           // the separator after it is skipped
+                start = closing + 2;                            // the separator after it is skipped
                 continue;
             }
         }

@@ -20,8 +20,8 @@ bool ORBEL_BlockDownloadHandler::setUpdateRunning() {
 }
 
 void ORBEL_BlockDownloadHandler::resetBlockDownload() {
-    ORBEL_Trace("%s(): ++ resetting block download (current state: %d)\n", "ORBEL_BlockDownloadHandler::resetBlockDownload",
-                running.load());
+    ORBEL_Trace("%s(): ++ resetting block download (current state: %d)\n",
+                "ORBEL_BlockDownloadHandler::resetBlockDownload", running.load());
     forgetTempFile();
     running.store(0, std::memory_order_release);
 }
@@ -142,19 +142,19 @@ bool ORBEL_BlockDownloadHandler::SendCurveDataAsBlock(uint32_t address, uint32_t
     std::string path;
     std::size_t written = 0;
     switch (platform::writeTempFile(kTempPrefix, bytes, length, path, written)) {
-    case platform::TempFileStep::TempFolder: ORBEL_Trace("%s(): unable to get temp path!\n", name); return false;
-    case platform::TempFileStep::UniqueName:
-        ORBEL_Trace("%s(): unable to get temporary file name!\n", name);
-        return false;
-    case platform::TempFileStep::Create:
-        ORBEL_Trace("%s(): unable to create temp file!\n", name);
-        if (!path.empty()) platform::removeFile(path);
-        return false;
-    case platform::TempFileStep::Write:
-        ORBEL_Trace("%s(): WriteFile failed!\n", name);
-        platform::removeFile(path);
-        return false;
-    case platform::TempFileStep::Done: break;
+        case platform::TempFileStep::TempFolder: ORBEL_Trace("%s(): unable to get temp path!\n", name); return false;
+        case platform::TempFileStep::UniqueName:
+            ORBEL_Trace("%s(): unable to get temporary file name!\n", name);
+            return false;
+        case platform::TempFileStep::Create:
+            ORBEL_Trace("%s(): unable to create temp file!\n", name);
+            if (!path.empty()) platform::removeFile(path);
+            return false;
+        case platform::TempFileStep::Write:
+            ORBEL_Trace("%s(): WriteFile failed!\n", name);
+            platform::removeFile(path);
+            return false;
+        case platform::TempFileStep::Done: break;
     }
     ORBEL_Trace("%s(): %d bytes written (expected: %d)\n", name, static_cast<int>(written), static_cast<int>(length));
     {

@@ -27,13 +27,16 @@ public:
                                uint32_t capacity) = 0;
     virtual uint8_t handleReadOpHoursCounter(uint32_t address, uint32_t seconds) = 0;
     virtual uint32_t getOpHoursCounterStartAddr(uint32_t address) = 0;
-    virtual uint32_t handleWriteOpHoursCounter(uint8_t seconds, uint8_t minutes, uint8_t hoursLow, uint8_t hoursHigh) = 0;
+    virtual uint32_t handleWriteOpHoursCounter(uint8_t seconds, uint8_t minutes, uint8_t hoursLow,
+                                               uint8_t hoursHigh) = 0;
     virtual uint32_t getSerialNumberReqAddr() = 0;
     virtual uint32_t getMaterialNumberReqAddr() = 0;
     virtual int32_t getOpHoursCounterReqAddr() = 0;
     virtual uint8_t startOpHoursCounterReq(uint32_t address, uint8_t length) = 0;
-    virtual void fillOpHoursCounterReqBuf(uint32_t address, uint8_t length, ORBEL_ConvBuffer* buffer, uint32_t position) = 0;
-    virtual int32_t setOpHoursCounterValue(uint32_t address, const uint8_t* bytes, uint32_t position, uint8_t length) = 0;
+    virtual void fillOpHoursCounterReqBuf(uint32_t address, uint8_t length, ORBEL_ConvBuffer* buffer,
+                                          uint32_t position) = 0;
+    virtual int32_t setOpHoursCounterValue(uint32_t address, const uint8_t* bytes, uint32_t position,
+                                           uint8_t length) = 0;
     virtual bool handleCommand(uint32_t code) = 0;
     virtual bool isSensorReq(uint32_t address) = 0;
     virtual void FillSensorReqMap(uint32_t address, uint8_t length, FeatureRequestMap& requests) = 0;

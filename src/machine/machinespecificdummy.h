@@ -24,7 +24,8 @@ public:
     uint32_t getMaterialNumberReqAddr() override;
     int32_t getOpHoursCounterReqAddr() override;
     uint8_t startOpHoursCounterReq(uint32_t address, uint8_t length) override;
-    void fillOpHoursCounterReqBuf(uint32_t address, uint8_t length, ORBEL_ConvBuffer* buffer, uint32_t position) override;
+    void fillOpHoursCounterReqBuf(uint32_t address, uint8_t length, ORBEL_ConvBuffer* buffer,
+                                  uint32_t position) override;
     int32_t setOpHoursCounterValue(uint32_t address, const uint8_t* bytes, uint32_t position, uint8_t length) override;
     bool handleCommand(uint32_t code) override;
     bool isSensorReq(uint32_t address) override;

@@ -46,15 +46,17 @@ bool MachineSpecificHeron::dataBlockConvNecessary(uint32_t address) {
 bool MachineSpecificHeron::dataBlockConv(uint32_t address, const uint8_t* source, uint32_t* length,
                                          uint8_t* destination, uint32_t capacity) {
     if (!dataBlockConvNecessary(address)) {
-        ORBEL_Trace("%s(): unable to convert data for address 0x%04x\n", "MachineSpecificHeron::dataBlockConv", address);
+        ORBEL_Trace("%s(): unable to convert data for address 0x%04x\n", "MachineSpecificHeron::dataBlockConv",
+                    address);
         return false;
     }
     // The last two bytes of a charger parameter block are dropped. A block shorter than two
     // bytes, or one that would not fit the destination, is refused rather than under- or
     // overrun.
     if (*length < 2 || *length - 2 > capacity) {
-        ORBEL_Trace("%s(): unable to convert %u bytes for address 0x%04x into %u\n", "MachineSpecificHeron::dataBlockConv",
-                    static_cast<unsigned>(*length), address, static_cast<unsigned>(capacity));
+        ORBEL_Trace("%s(): unable to convert %u bytes for address 0x%04x into %u\n",
+                    "MachineSpecificHeron::dataBlockConv", static_cast<unsigned>(*length), address,
+                    static_cast<unsigned>(capacity));
         return false;
     }
     std::memcpy(destination, source, *length - 2);
@@ -70,10 +72,10 @@ uint8_t MachineSpecificHeron::handleReadOpHoursCounter(uint32_t address, uint32_
                     static_cast<int>(address));
     } else {
         switch ((address - kFirstCounterAddr) % 4) {
-        case 0: value = static_cast<uint8_t>(seconds % 60); break;
-        case 1: value = static_cast<uint8_t>((seconds % 3600) / 60); break;
-        case 2: value = static_cast<uint8_t>((seconds / 3600) & 0xFF); break;
-        default: value = static_cast<uint8_t>((seconds / 921600) & 0xFF); break;
+            case 0: value = static_cast<uint8_t>(seconds % 60); break;
+            case 1: value = static_cast<uint8_t>((seconds % 3600) / 60); break;
+            case 2: value = static_cast<uint8_t>((seconds / 3600) & 0xFF); break;
+            default: value = static_cast<uint8_t>((seconds / 921600) & 0xFF); break;
         }
     }
     ORBEL_Trace("%s(): op hours value for addr %d is %d (org: %d)\n", name, static_cast<int>(address), value,

@@ -26,11 +26,13 @@ uint8_t MachineSpecificKestrel::startOpHoursCounterReq(uint32_t address, uint8_t
 void MachineSpecificKestrel::fillOpHoursCounterReqBuf(uint32_t address, uint8_t length, ORBEL_ConvBuffer* buffer,
                                                       uint32_t position) {
     if (address != kMainCounterAddr) {
-        ORBEL_Trace("%s(): Invalid address requested! 0x%x\n", "MachineSpecificKestrel::fillOpHoursCounterReqBuf", address);
+        ORBEL_Trace("%s(): Invalid address requested! 0x%x\n", "MachineSpecificKestrel::fillOpHoursCounterReqBuf",
+                    address);
         return;
     }
     const uint32_t seconds = owner.getMainOpHoursCounter();
-    const uint8_t bytes[3] = {static_cast<uint8_t>((seconds % 3600) / 60), static_cast<uint8_t>((seconds / 3600) & 0xFF),
+    const uint8_t bytes[3] = {static_cast<uint8_t>((seconds % 3600) / 60),
+                              static_cast<uint8_t>((seconds / 3600) & 0xFF),
                               static_cast<uint8_t>((seconds / 921600) & 0xFF)};
     // Minutes, hours low, hours high, as far as the requested length reaches.
     for (uint32_t k = 0; k < 3 && k < length; ++k) buffer->changeByte(position + k, bytes[k]);

@@ -28,7 +28,9 @@ int32_t startFollowUp(ORBEL_Conv* conv, Start start) {
     return start();
 }
 
-void traceResult(const char* name, int result) { ORBEL_Trace("%s(): retVal 0x%02x\n", name, static_cast<unsigned>(result)); }
+void traceResult(const char* name, int result) {
+    ORBEL_Trace("%s(): retVal 0x%02x\n", name, static_cast<unsigned>(result));
+}
 
 // The common end of a callback: on success the line `done` (if given) and idle; on failure the
 // line `failed` (if given; it shows the result) and error. Both formats take the callback's
@@ -44,8 +46,9 @@ void finishRequest(ORBEL_Conv* conv, const char* name, int result, const char* d
 }
 
 void traceBytes13(const char* name, const char* label, const uint8_t* b) {
-    ORBEL_Trace("%s(): %s: 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x\n",
-                name, label, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12]);
+    ORBEL_Trace(
+        "%s(): %s: 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x\n", name,
+        label, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12]);
 }
 
 }  // namespace
@@ -164,7 +167,8 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
     const bool moduleObject = conv->isModuleModeObjectUsed();
     if (result == kNoObject) {
         if (moduleObject) {
-            ORBEL_Trace("%s(): Unable to get machine mode - it might be that the device is inside the bootloader!\n", name);
+            ORBEL_Trace("%s(): Unable to get machine mode - it might be that the device is inside the bootloader!\n",
+                        name);
             conv->setIdle();
             return;
         }
@@ -196,7 +200,8 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
             return;
         }
         started = startFollowUp(conv, [wanted] { return ORBEL_CommDiag::WriteMachineMode(wanted); });
-        ORBEL_Trace(started == 0 ? "%s(): machine mode change requested\n" : "%s(): unable to request machine mode!\n", name);
+        ORBEL_Trace(started == 0 ? "%s(): machine mode change requested\n" : "%s(): unable to request machine mode!\n",
+                    name);
     } else {
         ORBEL_Trace("%s(): module mode successfully read 0x%02x\n", name, read);
         wanted = conv->targetModuleMode(read);
@@ -206,7 +211,8 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
             return;
         }
         started = startFollowUp(conv, [wanted] { return ORBEL_CommDiag::WriteModuleMode(wanted); });
-        ORBEL_Trace(started == 0 ? "%s(): module mode change requested\n" : "%s(): unable to request module mode!\n", name);
+        ORBEL_Trace(started == 0 ? "%s(): module mode change requested\n" : "%s(): unable to request module mode!\n",
+                    name);
     }
     if (started != 0) conv->setError();
 }
@@ -319,14 +325,14 @@ void featureReadDone(const char* name, int result, int valueType, void* value) {
         return;
     }
     switch (valueType) {
-    case VALUE_TYPE_U8: conv->setValueForCurrentFeatReq(*static_cast<uint8_t*>(value)); break;
-    case VALUE_TYPE_U16: conv->setValueForCurrentFeatReq(*static_cast<uint16_t*>(value)); break;
-    case VALUE_TYPE_U32: conv->setValueForCurrentFeatReq(*static_cast<uint32_t*>(value)); break;
-    case VALUE_TYPE_I8: conv->setValueForCurrentFeatReq(*static_cast<int8_t*>(value)); break;
-    case VALUE_TYPE_I16: conv->setValueForCurrentFeatReq(*static_cast<int16_t*>(value)); break;
-    case VALUE_TYPE_I32: conv->setValueForCurrentFeatReq(*static_cast<int32_t*>(value)); break;
-    case VALUE_TYPE_FLOAT: conv->setValueForCurrentFeatReq(*static_cast<float*>(value)); break;
-    default: break;
+        case VALUE_TYPE_U8: conv->setValueForCurrentFeatReq(*static_cast<uint8_t*>(value)); break;
+        case VALUE_TYPE_U16: conv->setValueForCurrentFeatReq(*static_cast<uint16_t*>(value)); break;
+        case VALUE_TYPE_U32: conv->setValueForCurrentFeatReq(*static_cast<uint32_t*>(value)); break;
+        case VALUE_TYPE_I8: conv->setValueForCurrentFeatReq(*static_cast<int8_t*>(value)); break;
+        case VALUE_TYPE_I16: conv->setValueForCurrentFeatReq(*static_cast<int16_t*>(value)); break;
+        case VALUE_TYPE_I32: conv->setValueForCurrentFeatReq(*static_cast<int32_t*>(value)); break;
+        case VALUE_TYPE_FLOAT: conv->setValueForCurrentFeatReq(*static_cast<float*>(value)); break;
+        default: break;
     }
     if (conv->runNextFeatureReq()) {
         ORBEL_Trace("%s(): sensors request is runnning\n", name);

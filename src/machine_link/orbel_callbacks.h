@@ -11,7 +11,8 @@ void ReadMachineType_callback(int result, int valueType, unsigned char subIndex,
 void SwVersion_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
 void SerialNumberMachine_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
 void MaterialNumberMachine_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
-void WriteSerialNumberMachine_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
+void WriteSerialNumberMachine_callback(int result, int valueType, unsigned char subIndex, void* record,
+                                       unsigned int size);
 void WriteMaterialNumberMachine_callback(int result, int valueType, unsigned char subIndex, void* record,
                                          unsigned int size);
 void WriteOutput_callback(int result, int valueType, unsigned char subIndex, void* value);
@@ -23,4 +24,3 @@ void ErrorBufferEntry_callback(int result, int valueType, unsigned char subIndex
 void WriteErrorBufferEntry_callback(int result, int valueType, unsigned char subIndex, void* record, unsigned int size);
 void BlockDownload_callback(int result, uint32_t uploadIndex);
 void FirmwareDownload_callback(int result, int node);
-

@@ -80,30 +80,50 @@ int32_t typedCall(int32_t valueType, unsigned char subIndex, CommDiag::ElementCa
     CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     switch (valueType) {
-    case VALUE_TYPE_U8: return op(c, subIndex, &transfer.u8, callback);
-    case VALUE_TYPE_U16: return op(c, subIndex, &transfer.u16, callback);
-    case VALUE_TYPE_U32: return op(c, subIndex, &transfer.u32, callback);
-    case VALUE_TYPE_I8: return op(c, subIndex, &transfer.i8, callback);
-    case VALUE_TYPE_I16: return op(c, subIndex, &transfer.i16, callback);
-    case VALUE_TYPE_I32: return op(c, subIndex, &transfer.i32, callback);
-    default: return op(c, subIndex, &transfer.f32, callback);
+        case VALUE_TYPE_U8: return op(c, subIndex, &transfer.u8, callback);
+        case VALUE_TYPE_U16: return op(c, subIndex, &transfer.u16, callback);
+        case VALUE_TYPE_U32: return op(c, subIndex, &transfer.u32, callback);
+        case VALUE_TYPE_I8: return op(c, subIndex, &transfer.i8, callback);
+        case VALUE_TYPE_I16: return op(c, subIndex, &transfer.i16, callback);
+        case VALUE_TYPE_I32: return op(c, subIndex, &transfer.i32, callback);
+        default: return op(c, subIndex, &transfer.f32, callback);
     }
 }
 
 // Stores a value to be written into the transfer variable of its type, cut to its width.
 void storeTransferValue(const char* name, int32_t valueType, uint32_t value) {
     switch (valueType) {
-    case VALUE_TYPE_U8: transfer.u8 = static_cast<uint8_t>(value); ORBEL_Trace("%s(): value: %d\n", name, transfer.u8); break;
-    case VALUE_TYPE_U16: transfer.u16 = static_cast<uint16_t>(value); ORBEL_Trace("%s(): value: %d\n", name, transfer.u16); break;
-    case VALUE_TYPE_U32: transfer.u32 = value; ORBEL_Trace("%s(): value: %d\n", name, static_cast<int>(transfer.u32)); break;
-    case VALUE_TYPE_I8: transfer.i8 = static_cast<int8_t>(value); ORBEL_Trace("%s(): value: %d\n", name, transfer.i8); break;
-    case VALUE_TYPE_I16: transfer.i16 = static_cast<int16_t>(value); ORBEL_Trace("%s(): value: %d\n", name, transfer.i16); break;
-    default: transfer.i32 = static_cast<int32_t>(value); ORBEL_Trace("%s(): value: %d\n", name, static_cast<int>(transfer.i32)); break;
+        case VALUE_TYPE_U8:
+            transfer.u8 = static_cast<uint8_t>(value);
+            ORBEL_Trace("%s(): value: %d\n", name, transfer.u8);
+            break;
+        case VALUE_TYPE_U16:
+            transfer.u16 = static_cast<uint16_t>(value);
+            ORBEL_Trace("%s(): value: %d\n", name, transfer.u16);
+            break;
+        case VALUE_TYPE_U32:
+            transfer.u32 = value;
+            ORBEL_Trace("%s(): value: %d\n", name, static_cast<int>(transfer.u32));
+            break;
+        case VALUE_TYPE_I8:
+            transfer.i8 = static_cast<int8_t>(value);
+            ORBEL_Trace("%s(): value: %d\n", name, transfer.i8);
+            break;
+        case VALUE_TYPE_I16:
+            transfer.i16 = static_cast<int16_t>(value);
+            ORBEL_Trace("%s(): value: %d\n", name, transfer.i16);
+            break;
+        default:
+            transfer.i32 = static_cast<int32_t>(value);
+            ORBEL_Trace("%s(): value: %d\n", name, static_cast<int>(transfer.i32));
+            break;
     }
 }
 
-#define ORBEL_TYPED_OP(method) \
-    [](CommDiag::IClient* c, unsigned char sub, auto* value, CommDiag::ElementCallback cb) { return c->method(sub, value, cb); }
+#define ORBEL_TYPED_OP(method)                                                               \
+    [](CommDiag::IClient* c, unsigned char sub, auto* value, CommDiag::ElementCallback cb) { \
+        return c->method(sub, value, cb);                                                    \
+    }
 
 }  // namespace
 
@@ -188,7 +208,8 @@ int32_t ORBEL_CommDiag::StartBlockTransfer(const char* path, uint32_t blockId, u
                                            const uint32_t* localAddress) {
     CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
-    if (localAddress != nullptr) return c->StartBlockTransfer(path, blockId, packetSize, BlockDownload_callback, *localAddress);
+    if (localAddress != nullptr)
+        return c->StartBlockTransfer(path, blockId, packetSize, BlockDownload_callback, *localAddress);
     return c->StartBlockTransfer(path, blockId, packetSize, BlockDownload_callback);
 }
 
@@ -278,7 +299,8 @@ int32_t ORBEL_CommDiag::ReadInput(int32_t valueType, uint8_t subIndex) {
 
 int32_t ORBEL_CommDiag::ReadMeasurement(int32_t valueType, uint8_t subIndex) {
     const char* const name = "ORBEL_CommDiag::ReadMeasurement";
-    ORBEL_Trace("%s(): start reading measurement type: %d subIndex: %02x\n", name, static_cast<int>(valueType), subIndex);
+    ORBEL_Trace("%s(): start reading measurement type: %d subIndex: %02x\n", name, static_cast<int>(valueType),
+                subIndex);
     if (!validType(valueType, VALUE_TYPE_FLOAT)) return invalidType(name, valueType);
     return typedCall(valueType, subIndex, ReadMeasurement_callback, ORBEL_TYPED_OP(ReadMeasurement));
 }
@@ -309,7 +331,8 @@ int32_t ORBEL_CommDiag::WriteOpHoursCounter(int32_t valueType, uint8_t subIndex,
 }
 
 int32_t ORBEL_CommDiag::WriteOutput(uint8_t outputNumber, uint8_t value) {
-    ORBEL_Trace("%s(): start writing output (u08) %02x value 0x%02x\n", "ORBEL_CommDiag::WriteOutput", outputNumber, value);
+    ORBEL_Trace("%s(): start writing output (u08) %02x value 0x%02x\n", "ORBEL_CommDiag::WriteOutput", outputNumber,
+                value);
     CommDiag::IClient* c = activeClient();
     if (c == nullptr) return CommDiag::RESULT_NOT_READY;
     transfer.u8 = value;
@@ -365,6 +388,7 @@ int32_t ORBEL_CommDiag::WriteErrorBufferEntry(uint8_t entryNumber, const CommDia
 const uint8_t* ORBEL_CommDiag::transferSwVersion() { return transfer.swVersion; }
 const uint8_t* ORBEL_CommDiag::transferSerialNumber() { return transfer.serialNumber; }
 MachineTypeRecord ORBEL_CommDiag::transferMachineType() {
-    return {static_cast<int32_t>(transfer.machineType.machineType), static_cast<int32_t>(transfer.machineType.machineNumber),
+    return {static_cast<int32_t>(transfer.machineType.machineType),
+            static_cast<int32_t>(transfer.machineType.machineNumber),
             static_cast<int32_t>(transfer.machineType.machineVariant)};
 }

@@ -23,7 +23,9 @@ public:
     int32_t WriteOpHoursCounter(int32_t valueType, uint8_t subIndex, uint32_t value) override {
         return ORBEL_CommDiag::WriteOpHoursCounter(valueType, subIndex, value);
     }
-    int32_t ReadErrorBufferEntry(uint8_t entryNumber) override { return ORBEL_CommDiag::ReadErrorBufferEntry(entryNumber); }
+    int32_t ReadErrorBufferEntry(uint8_t entryNumber) override {
+        return ORBEL_CommDiag::ReadErrorBufferEntry(entryNumber);
+    }
     int32_t WriteErrorBufferEntry(uint8_t entryNumber, const CommDiag::ErrorBufferEntry* entry) override {
         return ORBEL_CommDiag::WriteErrorBufferEntry(entryNumber, entry);
     }
@@ -32,7 +34,9 @@ public:
                                const uint32_t* localAddress) override {
         return ORBEL_CommDiag::StartBlockTransfer(path, blockId, packetSize, localAddress);
     }
-    int32_t GetBlockTransferProgress(uint8_t* percent) override { return ORBEL_CommDiag::GetBlockTransferProgress(percent); }
+    int32_t GetBlockTransferProgress(uint8_t* percent) override {
+        return ORBEL_CommDiag::GetBlockTransferProgress(percent);
+    }
     int32_t StartFirmwareUpdate(const char* path) override { return ORBEL_CommDiag::StartFirmwareUpdate(path); }
     int32_t GetFirmwareUpdateProgress(uint8_t* percent) override {
         return ORBEL_CommDiag::GetFirmwareUpdateProgress(percent);

@@ -50,8 +50,10 @@ bool ORBEL_Conv::markBusyForDownload() {
 }
 
 void ORBEL_Conv::undoBusyForDownload() {
-    if (stateBeforeDownload.load() == kError) setError();
-    else setIdle();
+    if (stateBeforeDownload.load() == kError)
+        setError();
+    else
+        setIdle();
 }
 
 bool ORBEL_Conv::startRequest(int32_t command, uint32_t address, uint8_t length, uint8_t stateByte) {

@@ -22,35 +22,41 @@ constexpr uint32_t MODULE_MODE_MANUAL = 6;
 uint8_t featureValueByte(const FeatureRequest& request, unsigned k) {
     const unsigned shift = 8 * k;
     switch (request.valueType) {
-    case VALUE_TYPE_U8: return request.valueU8;
-    case VALUE_TYPE_U16: return static_cast<uint8_t>((static_cast<uint32_t>(request.valueU16) >> shift) & 0xFF);
-    case VALUE_TYPE_U32: return static_cast<uint8_t>((request.valueU32 >> shift) & 0xFF);
-    case VALUE_TYPE_I8: return static_cast<uint8_t>((static_cast<int32_t>(request.valueI8) >> shift) & 0xFF);
-    case VALUE_TYPE_I16: return static_cast<uint8_t>((static_cast<int32_t>(request.valueI16) >> shift) & 0xFF);
-    case VALUE_TYPE_I32: return static_cast<uint8_t>((request.valueI32 >> shift) & 0xFF);
-    case VALUE_TYPE_FLOAT: {
-        // The integer part, by way of thousandths. Out-of-range products (negative, huge,
-        // not a number) wrap like the platform's conversion instead of being undefined.
-        const double product = static_cast<double>(request.valueFloat) * 1000.0;
-        uint32_t thousandths = 0;
-        if (std::isfinite(product) && std::fabs(product) < 9.0e18)
-            thousandths = static_cast<uint32_t>(static_cast<int64_t>(product));
-        return static_cast<uint8_t>(((thousandths / 1000u) >> shift) & 0xFF);
-    }
-    default: return 0xFF;
+        case VALUE_TYPE_U8: return request.valueU8;
+        case VALUE_TYPE_U16: return static_cast<uint8_t>((static_cast<uint32_t>(request.valueU16) >> shift) & 0xFF);
+        case VALUE_TYPE_U32: return static_cast<uint8_t>((request.valueU32 >> shift) & 0xFF);
+        case VALUE_TYPE_I8: return static_cast<uint8_t>((static_cast<int32_t>(request.valueI8) >> shift) & 0xFF);
+        case VALUE_TYPE_I16: return static_cast<uint8_t>((static_cast<int32_t>(request.valueI16) >> shift) & 0xFF);
+        case VALUE_TYPE_I32: return static_cast<uint8_t>((request.valueI32 >> shift) & 0xFF);
+        case VALUE_TYPE_FLOAT: {
+            // The integer part, by way of thousandths. Out-of-range products (negative, huge,
+            // not a number) wrap like the platform's conversion instead of being undefined.
+            const double product = static_cast<double>(request.valueFloat) * 1000.0;
+            uint32_t thousandths = 0;
+            if (std::isfinite(product) && std::fabs(product) < 9.0e18)
+                thousandths = static_cast<uint32_t>(static_cast<int64_t>(product));
+            return static_cast<uint8_t>(((thousandths / 1000u) >> shift) & 0xFF);
+        }
+        default: return 0xFF;
     }
 }
 
 void traceRawValue(const char* name, const FeatureRequest& request) {
     switch (request.valueType) {
-    case VALUE_TYPE_U8: ORBEL_Trace("%s(): raw value (U8): %d\n", name, request.valueU8); break;
-    case VALUE_TYPE_U16: ORBEL_Trace("%s(): raw value (U16): %d\n", name, request.valueU16); break;
-    case VALUE_TYPE_U32: ORBEL_Trace("%s(): raw value (U32): %d\n", name, static_cast<int>(request.valueU32)); break;
-    case VALUE_TYPE_I8: ORBEL_Trace("%s(): raw value (I8): %d\n", name, request.valueI8); break;
-    case VALUE_TYPE_I16: ORBEL_Trace("%s(): raw value (I16): %d\n", name, request.valueI16); break;
-    case VALUE_TYPE_I32: ORBEL_Trace("%s(): raw value (I32): %d\n", name, static_cast<int>(request.valueI32)); break;
-    case VALUE_TYPE_FLOAT: ORBEL_Trace("%s(): raw value (float): %f\n", name, static_cast<double>(request.valueFloat)); break;
-    default: ORBEL_Trace("%s(): unkown type\n", name); break;
+        case VALUE_TYPE_U8: ORBEL_Trace("%s(): raw value (U8): %d\n", name, request.valueU8); break;
+        case VALUE_TYPE_U16: ORBEL_Trace("%s(): raw value (U16): %d\n", name, request.valueU16); break;
+        case VALUE_TYPE_U32:
+            ORBEL_Trace("%s(): raw value (U32): %d\n", name, static_cast<int>(request.valueU32));
+            break;
+        case VALUE_TYPE_I8: ORBEL_Trace("%s(): raw value (I8): %d\n", name, request.valueI8); break;
+        case VALUE_TYPE_I16: ORBEL_Trace("%s(): raw value (I16): %d\n", name, request.valueI16); break;
+        case VALUE_TYPE_I32:
+            ORBEL_Trace("%s(): raw value (I32): %d\n", name, static_cast<int>(request.valueI32));
+            break;
+        case VALUE_TYPE_FLOAT:
+            ORBEL_Trace("%s(): raw value (float): %f\n", name, static_cast<double>(request.valueFloat));
+            break;
+        default: ORBEL_Trace("%s(): unkown type\n", name); break;
     }
 }
 
@@ -83,18 +89,36 @@ void ORBEL_Machine::setMachineType(const MachineTypeRecord& record) {
     IMachineSpecific* model = &dummyModel;
     bool identified = true;
     switch (record.number) {
-    case 0: ORBEL_Trace("%s(): Machine seems to be in bootloader.\n", name); break;
-    case 1:
-    case 2: model = &wrenModel; ORBEL_Trace("%s(): Wren machine chosen.\n", name); break;
-    case 3: model = &finchModel; ORBEL_Trace("%s(): Finch machine chosen.\n", name); break;
-    case 4: model = &swiftModel; ORBEL_Trace("%s(): Swift machine chosen.\n", name); break;
-    case 5: model = &craneModel; ORBEL_Trace("%s(): Crane machine chosen.\n", name); break;
-    case 6: model = &robinModel; ORBEL_Trace("%s(): Robin machine chosen.\n", name); break;
-    case 9: model = &kestrelModel; ORBEL_Trace("%s(): Kestrel machine chosen.\n", name); break;
-    default:
-        identified = false;
-        ORBEL_Trace("%s(): unable to detect machine number %02x\n", name, static_cast<unsigned>(record.number));
-        break;
+        case 0: ORBEL_Trace("%s(): Machine seems to be in bootloader.\n", name); break;
+        case 1:
+        case 2:
+            model = &wrenModel;
+            ORBEL_Trace("%s(): Wren machine chosen.\n", name);
+            break;
+        case 3:
+            model = &finchModel;
+            ORBEL_Trace("%s(): Finch machine chosen.\n", name);
+            break;
+        case 4:
+            model = &swiftModel;
+            ORBEL_Trace("%s(): Swift machine chosen.\n", name);
+            break;
+        case 5:
+            model = &craneModel;
+            ORBEL_Trace("%s(): Crane machine chosen.\n", name);
+            break;
+        case 6:
+            model = &robinModel;
+            ORBEL_Trace("%s(): Robin machine chosen.\n", name);
+            break;
+        case 9:
+            model = &kestrelModel;
+            ORBEL_Trace("%s(): Kestrel machine chosen.\n", name);
+            break;
+        default:
+            identified = false;
+            ORBEL_Trace("%s(): unable to detect machine number %02x\n", name, static_cast<unsigned>(record.number));
+            break;
     }
     machineSpecific.store(model, std::memory_order_release);
     modelRecognised = identified;
@@ -154,7 +178,8 @@ void ORBEL_Machine::copySerialNumber(uint8_t length, ORBEL_ConvBuffer* buffer, u
 }
 
 void ORBEL_Machine::copyMaterialNumber(uint8_t length, ORBEL_ConvBuffer* buffer, uint32_t position) const {
-    for (uint8_t i = 0; i < length && i < sizeof materialNumber; ++i) buffer->changeByte(position + i, materialNumber[i]);
+    for (uint8_t i = 0; i < length && i < sizeof materialNumber; ++i)
+        buffer->changeByte(position + i, materialNumber[i]);
 }
 
 uint32_t ORBEL_Machine::targetMachineMode(uint32_t read) {
@@ -172,49 +197,52 @@ bool ORBEL_Machine::setMachineMode(uint8_t legacyCode) {
     modeRequestedByHost.store(true);
     if (useModuleModeObject.load()) {
         switch (legacyCode) {
-        case 0x00:
-            moduleMode.store(MODULE_MODE_NORMAL_OP);
-            ORBEL_Trace("%s(): switching to SM_NORM (MODULE_MODE_NORMAL_OP)\n", name);
-            break;
-        case 0x02:
-            moduleMode.store(MODULE_MODE_SERVICE);
-            ORBEL_Trace("%s(): switching to SM_PARAMODE (MODULE_MODE_SERVICE)\n", name);
-            break;
-        case 0x04:
-            moduleMode.store(MODULE_MODE_NORMAL_OP);
-            ORBEL_Trace("%s(): fake switch to fake bootloader mode requested - setting SM_NORM (MODULE_MODE_NORMAL_OP)\n", name);
-            break;
-        case 0x40:
-            moduleMode.store(MODULE_MODE_MANUAL);
-            ORBEL_Trace("%s(): switching to SM_TESTMODE (MODULE_MODE_MANUAL)\n", name);
-            break;
-        default:
-            moduleMode.store(MODULE_MODE_NORMAL_OP);
-            ORBEL_Trace("%s(): unknown machine mode requested! 0x%02x (setting MODULE_MODE_NORMAL_OP mode)\n", name, legacyCode);
-            break;
+            case 0x00:
+                moduleMode.store(MODULE_MODE_NORMAL_OP);
+                ORBEL_Trace("%s(): switching to SM_NORM (MODULE_MODE_NORMAL_OP)\n", name);
+                break;
+            case 0x02:
+                moduleMode.store(MODULE_MODE_SERVICE);
+                ORBEL_Trace("%s(): switching to SM_PARAMODE (MODULE_MODE_SERVICE)\n", name);
+                break;
+            case 0x04:
+                moduleMode.store(MODULE_MODE_NORMAL_OP);
+                ORBEL_Trace(
+                    "%s(): fake switch to fake bootloader mode requested - setting SM_NORM (MODULE_MODE_NORMAL_OP)\n",
+                    name);
+                break;
+            case 0x40:
+                moduleMode.store(MODULE_MODE_MANUAL);
+                ORBEL_Trace("%s(): switching to SM_TESTMODE (MODULE_MODE_MANUAL)\n", name);
+                break;
+            default:
+                moduleMode.store(MODULE_MODE_NORMAL_OP);
+                ORBEL_Trace("%s(): unknown machine mode requested! 0x%02x (setting MODULE_MODE_NORMAL_OP mode)\n", name,
+                            legacyCode);
+                break;
         }
     } else {
         switch (legacyCode) {
-        case 0x00:
-            machineMode.store(SM_NORM);
-            ORBEL_Trace("%s(): switching to SM_NORM\n", name);
-            break;
-        case 0x02:
-            machineMode.store(SM_PARAMODE);
-            ORBEL_Trace("%s(): switching to SM_PARAMODE\n", name);
-            break;
-        case 0x04:
-            machineMode.store(SM_NORM);
-            ORBEL_Trace("%s(): fake switch to fake bootloader mode requested - setting SM_NORM\n", name);
-            break;
-        case 0x40:
-            machineMode.store(SM_TESTMODE);
-            ORBEL_Trace("%s(): switching to SM_TESTMODE\n", name);
-            break;
-        default:
-            machineMode.store(SM_NORM);
-            ORBEL_Trace("%s(): unknown machine mode requested! 0x%02x\n", name, legacyCode);
-            break;
+            case 0x00:
+                machineMode.store(SM_NORM);
+                ORBEL_Trace("%s(): switching to SM_NORM\n", name);
+                break;
+            case 0x02:
+                machineMode.store(SM_PARAMODE);
+                ORBEL_Trace("%s(): switching to SM_PARAMODE\n", name);
+                break;
+            case 0x04:
+                machineMode.store(SM_NORM);
+                ORBEL_Trace("%s(): fake switch to fake bootloader mode requested - setting SM_NORM\n", name);
+                break;
+            case 0x40:
+                machineMode.store(SM_TESTMODE);
+                ORBEL_Trace("%s(): switching to SM_TESTMODE\n", name);
+                break;
+            default:
+                machineMode.store(SM_NORM);
+                ORBEL_Trace("%s(): unknown machine mode requested! 0x%02x\n", name, legacyCode);
+                break;
         }
     }
     // A bootloader request is reported as a pending control update; the machine itself stays
@@ -292,13 +320,13 @@ void ORBEL_Machine::setValueForCurrentFeatReq(uint8_t value) {
     }
 }
 
-#define ORBEL_STORE_FEATURE_VALUE(type, field)                                                   \
-    void ORBEL_Machine::setValueForCurrentFeatReq(type value) {                                  \
-        const char* const name = "ORBEL_Machine::setValueForCurrentFeatReq";                     \
-        if (FeatureRequest* request = currentFeature(name)) {                                   \
-            request->field = value;                                                              \
-            ORBEL_Trace("%s(): value %d saved\n", name, static_cast<int>(value));                \
-        }                                                                                        \
+#define ORBEL_STORE_FEATURE_VALUE(type, field)                                    \
+    void ORBEL_Machine::setValueForCurrentFeatReq(type value) {                   \
+        const char* const name = "ORBEL_Machine::setValueForCurrentFeatReq";      \
+        if (FeatureRequest* request = currentFeature(name)) {                     \
+            request->field = value;                                               \
+            ORBEL_Trace("%s(): value %d saved\n", name, static_cast<int>(value)); \
+        }                                                                         \
     }
 ORBEL_STORE_FEATURE_VALUE(uint16_t, valueU16)
 ORBEL_STORE_FEATURE_VALUE(uint32_t, valueU32)
@@ -324,8 +352,9 @@ void ORBEL_Machine::fillFeatReqBuf(uint32_t address, uint8_t length, ORBEL_ConvB
         const uint32_t p = request.stAddress - address + position;
         ORBEL_Trace("%s(): add value to position %d with byte count %d\n", name, static_cast<int>(p), request.stLength);
         if (request.stLength != 1 && request.stLength != 2) {
-            ORBEL_Trace("%s(): unable to fill feature req memory! (it->second.stAddress: 0x%x it->second.stLength: %d)\n",
-                        name, request.stAddress, request.stLength);
+            ORBEL_Trace(
+                "%s(): unable to fill feature req memory! (it->second.stAddress: 0x%x it->second.stLength: %d)\n", name,
+                request.stAddress, request.stLength);
             continue;
         }
         for (unsigned k = 0; k < request.stLength; ++k) {

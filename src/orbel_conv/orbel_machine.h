@@ -111,7 +111,9 @@ public:
     int32_t convertAddrToBlockDownloadId(uint32_t a) override {
         return getMachineSpecific()->convertAddrToBlockDownloadId(a);
     }
-    uint32_t getBlockDownloadPacketSize(uint32_t a) override { return getMachineSpecific()->getBlockDownloadPacketSize(a); }
+    uint32_t getBlockDownloadPacketSize(uint32_t a) override {
+        return getMachineSpecific()->getBlockDownloadPacketSize(a);
+    }
     bool dataBlockConvNecessary(uint32_t a) override { return getMachineSpecific()->dataBlockConvNecessary(a); }
     bool dataBlockConv(uint32_t a, const uint8_t* src, uint32_t* len, uint8_t* dst, uint32_t cap) override {
         return getMachineSpecific()->dataBlockConv(a, src, len, dst, cap);
@@ -119,7 +121,9 @@ public:
     uint8_t handleReadOpHoursCounter(uint32_t a, uint32_t s) override {
         return getMachineSpecific()->handleReadOpHoursCounter(a, s);
     }
-    uint32_t getOpHoursCounterStartAddr(uint32_t a) override { return getMachineSpecific()->getOpHoursCounterStartAddr(a); }
+    uint32_t getOpHoursCounterStartAddr(uint32_t a) override {
+        return getMachineSpecific()->getOpHoursCounterStartAddr(a);
+    }
     uint32_t handleWriteOpHoursCounter(uint8_t s, uint8_t m, uint8_t hl, uint8_t hh) override {
         return getMachineSpecific()->handleWriteOpHoursCounter(s, m, hl, hh);
     }

@@ -136,7 +136,7 @@ int32_t ORBEL_STDCALL ORBEL_ConvBuildBlockDownloadBinary(char* directoryPath, ch
     cutAtAtSign(outputFileName);
     ORBEL_Conv* converter = ORBEL_Conv::getInstance();
     return converter->getBlockDownloadHandler().BuildBlockDownloadBinary(directoryPath, outputFileName) ? ORBEL_OK
-                                                                                                     : ORBEL_FAILURE;
+                                                                                                        : ORBEL_FAILURE;
 }
 
 int32_t ORBEL_STDCALL ORBEL_ConvStartBlockDownloadFile(char* path, int32_t address) {

@@ -14,7 +14,8 @@ bool isOpHoursCounter(ORBEL_Machine& m, uint32_t address) {
 }  // namespace
 
 ReadAddressClass classifyReadAddress(ORBEL_Machine& m, uint32_t address) {
-    if (inRange(address, m.getErrorArchiveAddrStart(), m.getErrorArchiveAddrEnd())) return ReadAddressClass::ErrorMemory;
+    if (inRange(address, m.getErrorArchiveAddrStart(), m.getErrorArchiveAddrEnd()))
+        return ReadAddressClass::ErrorMemory;
     if (inRange(address, m.getParameterAddrMin(), m.getParameterAddrMax())) return ReadAddressClass::Parameters;
     if (m.isSensorReq(address)) return ReadAddressClass::Sensors;
     if (inRange(address, m.getChargerParamAddrStart(), m.getChargerParamAddrEnd()))
@@ -27,7 +28,8 @@ ReadAddressClass classifyReadAddress(ORBEL_Machine& m, uint32_t address) {
 }
 
 WriteAddressClass classifyWriteAddress(ORBEL_Machine& m, uint32_t address) {
-    if (inRange(address, m.getErrorArchiveAddrStart(), m.getErrorArchiveAddrEnd())) return WriteAddressClass::ErrorMemory;
+    if (inRange(address, m.getErrorArchiveAddrStart(), m.getErrorArchiveAddrEnd()))
+        return WriteAddressClass::ErrorMemory;
     if (inRange(address, m.getParameterAddrMin(), m.getParameterAddrMax())) return WriteAddressClass::Parameters;
     if (inRange(address, m.getChargerParamAddrStart(), m.getChargerParamAddrEnd()))
         return WriteAddressClass::ChargerParameters;

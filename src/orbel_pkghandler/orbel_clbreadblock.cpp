@@ -55,64 +55,64 @@ int32_t ORBEL_ClbReadBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* ou
     ORBEL_Trace("%s(): requested addr 0x%04x requested length %d\n", name, address, length);
 
     switch (classifyReadAddress(*conv, address)) {
-    case ReadAddressClass::ErrorMemory: {
-        int32_t result = 0;
-        conv->setBusy();
-        if (conv->getErrorMemoryHandler().StartErrorMemoryReadRequest(&result)) {
-            pkg::setState(out, PROTO_STATE_DONE);
-        } else {
-            ORBEL_Trace("%s(): error memory request failed %d\n", name, static_cast<int>(result));
-            conv->setError();
-            pkg::setState(out, PROTO_STATE_FAILED);
+        case ReadAddressClass::ErrorMemory: {
+            int32_t result = 0;
+            conv->setBusy();
+            if (conv->getErrorMemoryHandler().StartErrorMemoryReadRequest(&result)) {
+                pkg::setState(out, PROTO_STATE_DONE);
+            } else {
+                ORBEL_Trace("%s(): error memory request failed %d\n", name, static_cast<int>(result));
+                conv->setError();
+                pkg::setState(out, PROTO_STATE_FAILED);
+            }
+            break;
         }
-        break;
-    }
-    case ReadAddressClass::Parameters: {
-        int32_t result = 0;
-        conv->setBusy();
-        const bool taken = conv->getParameterHandler().StartParameterReadRequest(&result, address, length);
-        if (!taken) {
-            conv->setIdle();  // nothing to read: the answer is ready now
-            pkg::setState(out, PROTO_STATE_DONE);
-        } else if (result != 0) {
-            ORBEL_Trace("%s(): parameter request failed %d\n", name, static_cast<int>(result));
-            conv->setError();
-            pkg::setState(out, PROTO_STATE_FAILED);
-        } else {
-            pkg::setState(out, PROTO_STATE_DONE);
+        case ReadAddressClass::Parameters: {
+            int32_t result = 0;
+            conv->setBusy();
+            const bool taken = conv->getParameterHandler().StartParameterReadRequest(&result, address, length);
+            if (!taken) {
+                conv->setIdle();  // nothing to read: the answer is ready now
+                pkg::setState(out, PROTO_STATE_DONE);
+            } else if (result != 0) {
+                ORBEL_Trace("%s(): parameter request failed %d\n", name, static_cast<int>(result));
+                conv->setError();
+                pkg::setState(out, PROTO_STATE_FAILED);
+            } else {
+                pkg::setState(out, PROTO_STATE_DONE);
+            }
+            break;
         }
-        break;
-    }
-    case ReadAddressClass::Sensors:
-        startStateRequest(conv, out, &ORBEL_Machine::startSensorReq, address, length);
-        break;
-    case ReadAddressClass::ChargerParameters:
-        ORBEL_Trace("%s(): charger parameters requested!\n", name);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::SerialNumber: {
-        const int32_t result = startBusy(conv, ORBEL_CommDiag::ReadSNNumber);
-        if (result != 0) ORBEL_Trace("%s(): serial number request failed %d\n", name, static_cast<int>(result));
-        pkg::setState(out, result == 0 ? PROTO_STATE_DONE : PROTO_STATE_FAILED);
-        break;
-    }
-    case ReadAddressClass::MaterialNumber: {
-        const int32_t result = startBusy(conv, ORBEL_CommDiag::ReadMaterialNumber);
-        if (result != 0) ORBEL_Trace("%s(): material number request failed %d\n", name, static_cast<int>(result));
-        pkg::setState(out, result == 0 ? PROTO_STATE_DONE : PROTO_STATE_FAILED);
-        break;
-    }
-    case ReadAddressClass::OpHoursCounter:
-        startStateRequest(conv, out, &ORBEL_Machine::startOpHoursCounterReq, address, length);
-        break;
-    case ReadAddressClass::Ignored:
-        ORBEL_Trace("%s(): Current address 0x%04x will be ignored - returning zero as value\n", name, address);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::Unknown:
-        ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-        pkg::setState(out, PROTO_STATE_FAILED);
-        break;
+        case ReadAddressClass::Sensors:
+            startStateRequest(conv, out, &ORBEL_Machine::startSensorReq, address, length);
+            break;
+        case ReadAddressClass::ChargerParameters:
+            ORBEL_Trace("%s(): charger parameters requested!\n", name);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::SerialNumber: {
+            const int32_t result = startBusy(conv, ORBEL_CommDiag::ReadSNNumber);
+            if (result != 0) ORBEL_Trace("%s(): serial number request failed %d\n", name, static_cast<int>(result));
+            pkg::setState(out, result == 0 ? PROTO_STATE_DONE : PROTO_STATE_FAILED);
+            break;
+        }
+        case ReadAddressClass::MaterialNumber: {
+            const int32_t result = startBusy(conv, ORBEL_CommDiag::ReadMaterialNumber);
+            if (result != 0) ORBEL_Trace("%s(): material number request failed %d\n", name, static_cast<int>(result));
+            pkg::setState(out, result == 0 ? PROTO_STATE_DONE : PROTO_STATE_FAILED);
+            break;
+        }
+        case ReadAddressClass::OpHoursCounter:
+            startStateRequest(conv, out, &ORBEL_Machine::startOpHoursCounterReq, address, length);
+            break;
+        case ReadAddressClass::Ignored:
+            ORBEL_Trace("%s(): Current address 0x%04x will be ignored - returning zero as value\n", name, address);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::Unknown:
+            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
+            pkg::setState(out, PROTO_STATE_FAILED);
+            break;
     }
     return 0;
 }
@@ -151,53 +151,53 @@ int32_t ORBEL_ClbReadBlockAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out)
     ORBEL_PkgHandler::setAnswerByte(out, 6, conv->getCurrentAddrHigh());
 
     switch (classifyReadAddress(*conv, address)) {
-    case ReadAddressClass::ErrorMemory:
-        ORBEL_Trace("%s(): address is inside error memory\n", name);
-        conv->getErrorMemoryHandler().BuildErrorMemoryReadReqAnswer(address, length, out, dataPos);
-        ORBEL_PkgHandler::setAnswerByte(out, lengthPos, length);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::Parameters:
-        ORBEL_Trace("%s(): address is inside parameter memory\n", name);
-        conv->getParameterHandler().BuildParameterReadReqAnswer(address, length, out, dataPos);
-        ORBEL_PkgHandler::setAnswerByte(out, lengthPos, length);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::Sensors:
-        ORBEL_Trace("%s(): address is inside sensor memory\n", name);
-        ORBEL_PkgHandler::setAnswerByte(out, lengthPos, length);
-        conv->fillFeatReqBuf(address, length, out, dataPos);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::ChargerParameters:
-        ORBEL_PkgHandler::setAnswerByte(out, 7, length);
-        ORBEL_Trace("%s(): charger parameters requested!\n", name);
-        pkg::putInside(out, length + 6u, 0xFF, areaEnd);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::SerialNumber:
-        ORBEL_PkgHandler::setAnswerByte(out, 7, length);
-        conv->copySerialNumber(length, out, 8);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::MaterialNumber:
-        ORBEL_PkgHandler::setAnswerByte(out, 7, length);
-        conv->copyMaterialNumber(length, out, 8);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::OpHoursCounter:
-        conv->fillOpHoursCounterReqBuf(address, length, out, dataPos);
-        ORBEL_PkgHandler::setAnswerByte(out, lengthPos, length);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::Ignored:
-        pkg::putInside(out, 8, 1, areaEnd);
-        pkg::setState(out, PROTO_STATE_DONE);
-        break;
-    case ReadAddressClass::Unknown:
-        ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-        pkg::setState(out, PROTO_STATE_FAILED);
-        break;
+        case ReadAddressClass::ErrorMemory:
+            ORBEL_Trace("%s(): address is inside error memory\n", name);
+            conv->getErrorMemoryHandler().BuildErrorMemoryReadReqAnswer(address, length, out, dataPos);
+            ORBEL_PkgHandler::setAnswerByte(out, lengthPos, length);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::Parameters:
+            ORBEL_Trace("%s(): address is inside parameter memory\n", name);
+            conv->getParameterHandler().BuildParameterReadReqAnswer(address, length, out, dataPos);
+            ORBEL_PkgHandler::setAnswerByte(out, lengthPos, length);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::Sensors:
+            ORBEL_Trace("%s(): address is inside sensor memory\n", name);
+            ORBEL_PkgHandler::setAnswerByte(out, lengthPos, length);
+            conv->fillFeatReqBuf(address, length, out, dataPos);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::ChargerParameters:
+            ORBEL_PkgHandler::setAnswerByte(out, 7, length);
+            ORBEL_Trace("%s(): charger parameters requested!\n", name);
+            pkg::putInside(out, length + 6u, 0xFF, areaEnd);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::SerialNumber:
+            ORBEL_PkgHandler::setAnswerByte(out, 7, length);
+            conv->copySerialNumber(length, out, 8);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::MaterialNumber:
+            ORBEL_PkgHandler::setAnswerByte(out, 7, length);
+            conv->copyMaterialNumber(length, out, 8);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::OpHoursCounter:
+            conv->fillOpHoursCounterReqBuf(address, length, out, dataPos);
+            ORBEL_PkgHandler::setAnswerByte(out, lengthPos, length);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::Ignored:
+            pkg::putInside(out, 8, 1, areaEnd);
+            pkg::setState(out, PROTO_STATE_DONE);
+            break;
+        case ReadAddressClass::Unknown:
+            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
+            pkg::setState(out, PROTO_STATE_FAILED);
+            break;
     }
     return 0;
 }

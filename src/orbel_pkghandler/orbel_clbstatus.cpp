@@ -12,35 +12,41 @@ using pkg::appendZeros;
 using pkg::HandlerTrace;
 using pkg::setState;
 
-void setByte(ORBEL_ConvBuffer* out, uint32_t index, uint8_t value) { ORBEL_PkgHandler::setAnswerByte(out, index, value); }
+void setByte(ORBEL_ConvBuffer* out, uint32_t index, uint8_t value) {
+    ORBEL_PkgHandler::setAnswerByte(out, index, value);
+}
 
 uint8_t statusByte1(ORBEL_Conv* conv, const char* name) {
     if (conv->isModuleModeObjectUsed()) {
         switch (conv->getModuleMode()) {
-        case 1: return 0x01;
-        case 2: return 0x04;
-        case 3: return 0x02;
-        case 4: return 0x08;
-        case 5: return 0x10;
-        case 6: return 0x20;
-        case 7: return 0x40;
-        default: ORBEL_Trace("%s(): unhandled mode detected! %d\n", name, static_cast<int>(conv->getModuleMode())); return 0;
+            case 1: return 0x01;
+            case 2: return 0x04;
+            case 3: return 0x02;
+            case 4: return 0x08;
+            case 5: return 0x10;
+            case 6: return 0x20;
+            case 7: return 0x40;
+            default:
+                ORBEL_Trace("%s(): unhandled mode detected! %d\n", name, static_cast<int>(conv->getModuleMode()));
+                return 0;
         }
     }
     switch (conv->getMachineMode()) {
-    case 0: return 0x01;
-    case 1: return 0x20;
-    case 2: return 0x10;
-    case 3: return 0x40;
-    default: ORBEL_Trace("%s(): unhandled mode detected! %d\n", name, static_cast<int>(conv->getMachineMode())); return 0;
+        case 0: return 0x01;
+        case 1: return 0x20;
+        case 2: return 0x10;
+        case 3: return 0x40;
+        default:
+            ORBEL_Trace("%s(): unhandled mode detected! %d\n", name, static_cast<int>(conv->getMachineMode()));
+            return 0;
     }
 }
 
 // Starts one machine request: busy while it runs, failed and error when it cannot start. The
 // converter is marked busy before the start, because the request may complete (and set idle)
 // on a stack thread before the start call returns.
-void startRequest(ORBEL_Conv* conv, ORBEL_ConvBuffer* out, const char* name, const char* operation,
-                  int32_t (*start)(), bool logFailure = true) {
+void startRequest(ORBEL_Conv* conv, ORBEL_ConvBuffer* out, const char* name, const char* operation, int32_t (*start)(),
+                  bool logFailure = true) {
     conv->setBusy();
     const int32_t result = start();
     ORBEL_Trace("%s(): ORBEL_CommDiag::%s() returned with 0x%02x\n", name, operation, static_cast<unsigned>(result));
@@ -48,7 +54,8 @@ void startRequest(ORBEL_Conv* conv, ORBEL_ConvBuffer* out, const char* name, con
         setState(out, PROTO_STATE_BUSY);
         return;
     }
-    if (logFailure) ORBEL_Trace("%s(): ORBEL_CommDiag::%s() failed 0x%02x\n", name, operation, static_cast<unsigned>(result));
+    if (logFailure)
+        ORBEL_Trace("%s(): ORBEL_CommDiag::%s() failed 0x%02x\n", name, operation, static_cast<unsigned>(result));
     setState(out, PROTO_STATE_FAILED);
     conv->setError();
 }
@@ -97,22 +104,22 @@ int32_t ORBEL_ClbReadBootStatus(const uint8_t* package, int32_t, ORBEL_ConvBuffe
         return 0;
     }
     switch (high) {
-    case 0x02:
-        ORBEL_Trace("%s(): control update requested!\n", name);
-        downloads.setBootStatus(1, 4);
-        break;
-    case 0x08:
-        ORBEL_Trace("%s(): bt update requested!\n", name);
-        downloads.setBootStatus(1, 4);
-        break;
-    case 0x04:
-        ORBEL_Trace("%s(): display text update requested\n", name);
-        downloads.setBootStatus(1, 8);
-        break;
-    default:
-        ORBEL_Trace("%s(): mode reset requested?!\n", name);
-        downloads.setBootStatus(0, 0);
-        break;
+        case 0x02:
+            ORBEL_Trace("%s(): control update requested!\n", name);
+            downloads.setBootStatus(1, 4);
+            break;
+        case 0x08:
+            ORBEL_Trace("%s(): bt update requested!\n", name);
+            downloads.setBootStatus(1, 4);
+            break;
+        case 0x04:
+            ORBEL_Trace("%s(): display text update requested\n", name);
+            downloads.setBootStatus(1, 8);
+            break;
+        default:
+            ORBEL_Trace("%s(): mode reset requested?!\n", name);
+            downloads.setBootStatus(0, 0);
+            break;
     }
     setState(out, PROTO_STATE_DONE);
     return 0;
@@ -220,18 +227,21 @@ int32_t ORBEL_ClbSinglesteuerungsModeAnswer(const uint8_t*, int32_t, ORBEL_ConvB
     uint8_t family = 0x0A;
     uint8_t model = 0x00;
     switch (conv->getMachineNumber()) {
-    case 0: ORBEL_Trace("%s(): machine seems to be in bootloader mode.\n", name); break;
-    case 1: model = 0x08; break;
-    case 2: model = 0x09; break;
-    case 3: model = 0x0A; break;
-    case 4: model = 0x0B; break;
-    case 5: model = 0x0C; break;
-    case 6: model = 0x0E; break;
-    case 9: family = 0x0D; model = 0x01; break;
-    default:
-        family = 0x00;
-        ORBEL_Trace("%s(): unkown machine found!\n", name);
-        break;
+        case 0: ORBEL_Trace("%s(): machine seems to be in bootloader mode.\n", name); break;
+        case 1: model = 0x08; break;
+        case 2: model = 0x09; break;
+        case 3: model = 0x0A; break;
+        case 4: model = 0x0B; break;
+        case 5: model = 0x0C; break;
+        case 6: model = 0x0E; break;
+        case 9:
+            family = 0x0D;
+            model = 0x01;
+            break;
+        default:
+            family = 0x00;
+            ORBEL_Trace("%s(): unkown machine found!\n", name);
+            break;
     }
     setByte(out, 6, family);
     setByte(out, 7, model);

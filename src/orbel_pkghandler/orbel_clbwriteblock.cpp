@@ -87,75 +87,73 @@ int32_t ORBEL_ClbWriteBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* o
     ORBEL_Trace("%s(): requested addr 0x%04x requested length %d\n", name, address, length);
 
     switch (classifyWriteAddress(*conv, address)) {
-    case WriteAddressClass::ErrorMemory: {
-        if (length <= 1) {
-            ORBEL_Trace("%s(): error pointer will be ignored!\n", name);
+        case WriteAddressClass::ErrorMemory: {
+            if (length <= 1) {
+                ORBEL_Trace("%s(): error pointer will be ignored!\n", name);
+                break;
+            }
+            int32_t result = 0;
+            conv->setBusy();
+            if (conv->getErrorMemoryHandler().ResetErrorMemory(&result)) break;
+            ORBEL_Trace("%s(): unable to reset error memory\n", name);
+            if (result != 0) {
+                // The machine's entries are still there: the clear failed.
+                pkg::setState(out, PROTO_STATE_FAILED);
+                conv->setError();
+            } else {
+                conv->setIdle();  // an empty copy: nothing to clear
+            }
             break;
         }
-        int32_t result = 0;
-        conv->setBusy();
-        if (conv->getErrorMemoryHandler().ResetErrorMemory(&result)) break;
-        ORBEL_Trace("%s(): unable to reset error memory\n", name);
-        if (result != 0) {
-            // The machine's entries are still there: the clear failed.
+        case WriteAddressClass::Parameters: writeParameters(conv, out, name, code, package, address, length); break;
+        case WriteAddressClass::ChargerParameters:
+            ORBEL_WriteChargerParameters(conv, out, name, package, address, length);
+            break;
+        case WriteAddressClass::BlockDownload:
+            ORBEL_Trace("%s(): block download will be handled by ORBEL_ConvStartBlockDownloadFile() ...\n", name);
             pkg::setState(out, PROTO_STATE_FAILED);
-            conv->setError();
-        } else {
-            conv->setIdle();  // an empty copy: nothing to clear
+            conv->setIdle();
+            break;
+        case WriteAddressClass::SerialNumber:
+            writeNumber(conv, out, name, "serial number", package, length, ORBEL_CommDiag::WriteSNNumber);
+            break;
+        case WriteAddressClass::MaterialNumber:
+            writeNumber(conv, out, name, "material number", package, length, ORBEL_CommDiag::WriteMaterialNumber);
+            break;
+        case WriteAddressClass::OpHoursCounter: {
+            ORBEL_Trace("%s(): write request to operating hours counter detected! 0x%04x %d\n", name, address, length);
+            conv->setBusy();
+            const int32_t result = conv->setOpHoursCounterValue(address, package, kDataPos, length);
+            if (result == 0) {
+                ORBEL_Trace("%s(): write request to operating hours counter started\n", name);
+            } else {
+                ORBEL_Trace("%s(): unable to start write request to operating hours counter ret: %d\n", name,
+                            static_cast<int>(result));
+                pkg::setState(out, PROTO_STATE_FAILED);
+                conv->setError();
+            }
+            break;
         }
-        break;
-    }
-    case WriteAddressClass::Parameters:
-        writeParameters(conv, out, name, code, package, address, length);
-        break;
-    case WriteAddressClass::ChargerParameters:
-        ORBEL_WriteChargerParameters(conv, out, name, package, address, length);
-        break;
-    case WriteAddressClass::BlockDownload:
-        ORBEL_Trace("%s(): block download will be handled by ORBEL_ConvStartBlockDownloadFile() ...\n", name);
-        pkg::setState(out, PROTO_STATE_FAILED);
-        conv->setIdle();
-        break;
-    case WriteAddressClass::SerialNumber:
-        writeNumber(conv, out, name, "serial number", package, length, ORBEL_CommDiag::WriteSNNumber);
-        break;
-    case WriteAddressClass::MaterialNumber:
-        writeNumber(conv, out, name, "material number", package, length, ORBEL_CommDiag::WriteMaterialNumber);
-        break;
-    case WriteAddressClass::OpHoursCounter: {
-        ORBEL_Trace("%s(): write request to operating hours counter detected! 0x%04x %d\n", name, address, length);
-        conv->setBusy();
-        const int32_t result = conv->setOpHoursCounterValue(address, package, kDataPos, length);
-        if (result == 0) {
-            ORBEL_Trace("%s(): write request to operating hours counter started\n", name);
-        } else {
-            ORBEL_Trace("%s(): unable to start write request to operating hours counter ret: %d\n", name,
-                        static_cast<int>(result));
+        case WriteAddressClass::Command: {
+            const uint8_t mode = package[6];
+            const uint8_t value = package[7];
+            ORBEL_Trace("%s(): command requested 0x%02x value 0x%02x 0x%02x\n", name, address, mode, value);
+            conv->setBusy();
+            if (conv->setMachineMode(mode)) {
+                conv->setPendingCommand(mode, value);
+            } else {
+                ORBEL_Trace("%s(): unable to set machine mode\n", name);
+                // No mode switch, so no command may follow it.
+                conv->setPendingCommand(0, 0);
+                pkg::setState(out, PROTO_STATE_FAILED);
+                conv->setError();
+            }
+            break;
+        }
+        case WriteAddressClass::Unknown:
+            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
             pkg::setState(out, PROTO_STATE_FAILED);
-            conv->setError();
-        }
-        break;
-    }
-    case WriteAddressClass::Command: {
-        const uint8_t mode = package[6];
-        const uint8_t value = package[7];
-        ORBEL_Trace("%s(): command requested 0x%02x value 0x%02x 0x%02x\n", name, address, mode, value);
-        conv->setBusy();
-        if (conv->setMachineMode(mode)) {
-            conv->setPendingCommand(mode, value);
-        } else {
-            ORBEL_Trace("%s(): unable to set machine mode\n", name);
-            // No mode switch, so no command may follow it.
-            conv->setPendingCommand(0, 0);
-            pkg::setState(out, PROTO_STATE_FAILED);
-            conv->setError();
-        }
-        break;
-    }
-    case WriteAddressClass::Unknown:
-        ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-        pkg::setState(out, PROTO_STATE_FAILED);
-        break;
+            break;
     }
     return 0;
 }

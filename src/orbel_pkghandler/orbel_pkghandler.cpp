@@ -25,24 +25,15 @@ struct Command {
 // The command table: every code the legacy protocol knows, its handler and the length byte of
 // its answer. Any other code is unknown.
 constexpr Command kCommands[] = {
-    {0x01, ORBEL_ClbServModulStatus, 6},
-    {0x03, ORBEL_ClbReadBootStatus, 2},
-    {0x04, ORBEL_ClbReadBootStatusAnswer, 8},
-    {0x07, ORBEL_ClbReadBlock, 2},
-    {0x08, ORBEL_ClbReadBlockAnswer, 7},
-    {0x0B, ORBEL_ClbWriteBlock, 2},
-    {0x0C, ORBEL_ClbWriteBlockAnswer, 2},
-    {0x0D, ORBEL_ClbWriteBlock, 2},
-    {0x0E, ORBEL_ClbWriteBlockAnswer, 2},
-    {0x0F, ORBEL_ClbModulConfigRequest, 2},
-    {0x10, ORBEL_ClbModulConfigPick, 27},
-    {0x1D, ORBEL_ClbReadBlock, 2},
-    {0x1E, ORBEL_ClbReadBlockAnswer, 7},
-    {0x1F, ORBEL_ClbWriteBlock, 2},
-    {0xD5, ORBEL_ClbWriteBlockDownloadFast, 2},
-    {0xE6, ORBEL_ClbStandardservicemode, 2},
-    {0xFA, ORBEL_ClbSinglesteuerungsMode, 2},
-    {0xFB, ORBEL_ClbSinglesteuerungsModeAnswer, 24},
+    {0x01, ORBEL_ClbServModulStatus, 6},        {0x03, ORBEL_ClbReadBootStatus, 2},
+    {0x04, ORBEL_ClbReadBootStatusAnswer, 8},   {0x07, ORBEL_ClbReadBlock, 2},
+    {0x08, ORBEL_ClbReadBlockAnswer, 7},        {0x0B, ORBEL_ClbWriteBlock, 2},
+    {0x0C, ORBEL_ClbWriteBlockAnswer, 2},       {0x0D, ORBEL_ClbWriteBlock, 2},
+    {0x0E, ORBEL_ClbWriteBlockAnswer, 2},       {0x0F, ORBEL_ClbModulConfigRequest, 2},
+    {0x10, ORBEL_ClbModulConfigPick, 27},       {0x1D, ORBEL_ClbReadBlock, 2},
+    {0x1E, ORBEL_ClbReadBlockAnswer, 7},        {0x1F, ORBEL_ClbWriteBlock, 2},
+    {0xD5, ORBEL_ClbWriteBlockDownloadFast, 2}, {0xE6, ORBEL_ClbStandardservicemode, 2},
+    {0xFA, ORBEL_ClbSinglesteuerungsMode, 2},   {0xFB, ORBEL_ClbSinglesteuerungsModeAnswer, 24},
     {0xFE, ORBEL_ClbResetSingleMode, 2},
 };
 
@@ -68,10 +59,13 @@ ORBEL_Conv* ORBEL_PkgHandler::getConverter() { return dispatchConverter.load(std
 
 bool ORBEL_PkgHandler::hasWideAddress(uint8_t code) {
     switch (code) {
-    case 0x05: case 0x06: case 0x0B: case 0x0C: case 0x1D: case 0x1E:
-        return true;
-    default:
-        return false;
+        case 0x05:
+        case 0x06:
+        case 0x0B:
+        case 0x0C:
+        case 0x1D:
+        case 0x1E: return true;
+        default: return false;
     }
 }
 
@@ -94,7 +88,8 @@ void ORBEL_PkgHandler::appendChecksum(ORBEL_ConvBuffer* outBuffer) {
     outBuffer->writeBytes(1, &checksum);
 }
 
-int32_t ORBEL_PkgHandler::handlePackage(ORBEL_Conv* converter, ORBEL_ConvBuffer* inBuffer, ORBEL_ConvBuffer* outBuffer) {
+int32_t ORBEL_PkgHandler::handlePackage(ORBEL_Conv* converter, ORBEL_ConvBuffer* inBuffer,
+                                        ORBEL_ConvBuffer* outBuffer) {
     // The work copy is as large as the input buffer and zero-filled, so a handler that reads
     // beyond a short package sees zeros, never bytes of an earlier package or foreign memory.
     const uint32_t capacity = inBuffer->getBufferSize();

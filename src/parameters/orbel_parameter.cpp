@@ -18,9 +18,12 @@ void ORBEL_Parameter::setValue(uint32_t newValue) {
 
 uint32_t ORBEL_Parameter::byteCount() const {
     switch (sizeCode) {
-    case 0: case 1: return 1;
-    case 2: case 3: return 2;
-    case 4: case 5: return 4;
-    default: return 0;
+        case 0:
+        case 1: return 1;
+        case 2:
+        case 3: return 2;
+        case 4:
+        case 5: return 4;
+        default: return 0;
     }
 }

@@ -46,8 +46,8 @@ void ORBEL_ParameterHandler::ClearParameterList() {
 }
 
 bool ORBEL_ParameterHandler::StartParameterReadRequest(int32_t* startResult, uint32_t address, uint8_t length) {
-    ORBEL_Trace("%s(): requested addr: 0x%04x requested length: %d\n", "ORBEL_ParameterHandler::StartParameterReadRequest",
-                address, length);
+    ORBEL_Trace("%s(): requested addr: 0x%04x requested length: %d\n",
+                "ORBEL_ParameterHandler::StartParameterReadRequest", address, length);
     {
         std::lock_guard<std::mutex> guard(lock);
         list(kRequestListKey).MarkParametersToBeRequested(address, length);
@@ -61,7 +61,8 @@ bool ORBEL_ParameterHandler::RunReadRequest(int32_t* startResult, uint8_t listKe
 }
 
 bool ORBEL_ParameterHandler::runRequest(bool write, int32_t* startResult, uint8_t listKey) {
-    const char* const name = write ? "ORBEL_ParameterHandler::RunWriteRequest" : "ORBEL_ParameterHandler::RunReadRequest";
+    const char* const name =
+        write ? "ORBEL_ParameterHandler::RunWriteRequest" : "ORBEL_ParameterHandler::RunReadRequest";
     ParameterRequest request;
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -69,7 +70,8 @@ bool ORBEL_ParameterHandler::runRequest(bool write, int32_t* startResult, uint8_
         ORBEL_ParameterList& queue = list(listKey);
         if (!(write ? queue.TakeWriteRequest(&request, &remaining) : queue.TakeReadRequest(&request, &remaining)))
             return false;
-        ORBEL_Trace(write ? "%s(): queued elements: %d\n" : "%s(): queue elements: %d\n", name, static_cast<int>(remaining));
+        ORBEL_Trace(write ? "%s(): queued elements: %d\n" : "%s(): queue elements: %d\n", name,
+                    static_cast<int>(remaining));
         currentAddress = request.address;
         currentObjectId = request.canObjectId;
     }
@@ -108,11 +110,24 @@ void ORBEL_ParameterHandler::SetParameterValueForCurrentReq(int32_t valueType, c
     // A counter arrives whole, in seconds; each legacy byte address stands for one part of it.
     uint32_t seconds = 0;
     switch (CanObjIdToType(currentObjectId)) {
-    case 1: case 4: { uint8_t v; std::memcpy(&v, value, 1); seconds = v; break; }
-    case 2: case 5: { uint16_t v; std::memcpy(&v, value, 2); seconds = v; break; }
-    default: std::memcpy(&seconds, value, 4); break;
+        case 1:
+        case 4: {
+            uint8_t v;
+            std::memcpy(&v, value, 1);
+            seconds = v;
+            break;
+        }
+        case 2:
+        case 5: {
+            uint16_t v;
+            std::memcpy(&v, value, 2);
+            seconds = v;
+            break;
+        }
+        default: std::memcpy(&seconds, value, 4); break;
     }
-    if (currentObjectId == kCounterObjectU32 && static_cast<int32_t>(currentAddress) == owner.getOpHoursCounterReqAddr()) {
+    if (currentObjectId == kCounterObjectU32 &&
+        static_cast<int32_t>(currentAddress) == owner.getOpHoursCounterReqAddr()) {
         owner.setMainOpHoursCounter(seconds);
         ORBEL_Trace("%s(): op hours counter value detected - value %d\n", name, static_cast<int>(seconds));
         return;
@@ -137,26 +152,32 @@ void ORBEL_ParameterHandler::BuildParameterReadReqAnswer(uint32_t address, uint8
         ORBEL_Trace("%s(): add value 0x%02x to position %d with byte count %d\n", name, v, static_cast<int>(position),
                     static_cast<int>(n));
         switch (n) {
-        case 1:
-            put(position, static_cast<uint8_t>(v));
-            if (v > 0xFF)
-                ORBEL_Trace("%s(): we are loosing data on address %d data: 0x%08x!\n", name, static_cast<int>(address), v);
-            break;
-        case 2:
-            put(position, static_cast<uint8_t>(v));
-            put(position + 1, static_cast<uint8_t>(v >> 8));
-            if (v > 0xFFFF)
-                ORBEL_Trace("%s(): we are loosing data on address %d data: 0x%08x!\n", name, static_cast<int>(address), v);
-            address += 1; position += 1; i += 1;
-            break;
-        case 4:
-            for (uint32_t k = 0; k < 4; ++k) put(position + k, static_cast<uint8_t>(v >> (8 * k)));
-            address += 3; position += 3; i += 3;
-            break;
-        default:
-            ORBEL_Trace("%s(): parameter on address %d doesn't exists or is part of another value\n", name,
-                        static_cast<int>(address));
-            break;
+            case 1:
+                put(position, static_cast<uint8_t>(v));
+                if (v > 0xFF)
+                    ORBEL_Trace("%s(): we are loosing data on address %d data: 0x%08x!\n", name,
+                                static_cast<int>(address), v);
+                break;
+            case 2:
+                put(position, static_cast<uint8_t>(v));
+                put(position + 1, static_cast<uint8_t>(v >> 8));
+                if (v > 0xFFFF)
+                    ORBEL_Trace("%s(): we are loosing data on address %d data: 0x%08x!\n", name,
+                                static_cast<int>(address), v);
+                address += 1;
+                position += 1;
+                i += 1;
+                break;
+            case 4:
+                for (uint32_t k = 0; k < 4; ++k) put(position + k, static_cast<uint8_t>(v >> (8 * k)));
+                address += 3;
+                position += 3;
+                i += 3;
+                break;
+            default:
+                ORBEL_Trace("%s(): parameter on address %d doesn't exists or is part of another value\n", name,
+                            static_cast<int>(address));
+                break;
         }
     }
 }
@@ -170,17 +191,25 @@ void ORBEL_ParameterHandler::ChangeValueForCurrentReqAddressBased(uint32_t addre
     ORBEL_ParameterList& values = list(currentListKey);
     const uint32_t n = values.GetParamByteCount(address);
     switch (n) {
-    case 1: { const uint8_t v = b0; values.ChangeParameterValue(address, 1, &v); break; }
-    case 2: { const uint16_t v = static_cast<uint16_t>(b0 | (b1 << 8)); values.ChangeParameterValue(address, 2, &v); break; }
-    case 4: {
-        const uint32_t v = b0 | (b1 << 8) | (b2 << 16) | (static_cast<uint32_t>(b3) << 24);
-        values.ChangeParameterValue(address, 3, &v);
-        break;
-    }
-    default:
-        ORBEL_Trace("%s(): unable to change value for parameter %d - wrong parameter size %d\n", name,
-                    static_cast<int>(address), static_cast<int>(n));
-        break;
+        case 1: {
+            const uint8_t v = b0;
+            values.ChangeParameterValue(address, 1, &v);
+            break;
+        }
+        case 2: {
+            const uint16_t v = static_cast<uint16_t>(b0 | (b1 << 8));
+            values.ChangeParameterValue(address, 2, &v);
+            break;
+        }
+        case 4: {
+            const uint32_t v = b0 | (b1 << 8) | (b2 << 16) | (static_cast<uint32_t>(b3) << 24);
+            values.ChangeParameterValue(address, 3, &v);
+            break;
+        }
+        default:
+            ORBEL_Trace("%s(): unable to change value for parameter %d - wrong parameter size %d\n", name,
+                        static_cast<int>(address), static_cast<int>(n));
+            break;
     }
 }
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "common/parameter_description_line.h"
 #include "common/orbel_trace.h"
+#include "common/parameter_description_line.h"
 #include "parameters/object_map.h"
 #include "parameters/parameter_requests.h"
 
@@ -17,10 +17,28 @@ constexpr int64_t kLargestObjectIndex = 0xFFFF;
 // Reads the value a machine read delivered, as the bit pattern of its width.
 bool readValue(int32_t valueType, const void* value, uint32_t* out) {
     switch (valueType) {
-    case 1: case 4: { uint8_t v; std::memcpy(&v, value, 1); *out = v; return true; }
-    case 2: case 5: { uint16_t v; std::memcpy(&v, value, 2); *out = v; return true; }
-    case 3: case 6: { uint32_t v; std::memcpy(&v, value, 4); *out = v; return true; }
-    default: return false;
+        case 1:
+        case 4: {
+            uint8_t v;
+            std::memcpy(&v, value, 1);
+            *out = v;
+            return true;
+        }
+        case 2:
+        case 5: {
+            uint16_t v;
+            std::memcpy(&v, value, 2);
+            *out = v;
+            return true;
+        }
+        case 3:
+        case 6: {
+            uint32_t v;
+            std::memcpy(&v, value, 4);
+            *out = v;
+            return true;
+        }
+        default: return false;
     }
 }
 
@@ -65,8 +83,8 @@ void ORBEL_ParameterList::AddParameter(uint32_t address, int32_t sizeCode, uint3
                                        const std::string& name, uint32_t value) {
     auto found = parameters.find(address);
     if (found != parameters.end()) {
-        ORBEL_Trace("%s(): parameter %d with name %s already exists - duplicate?\n", "ORBEL_ParameterList::AddParameter",
-                    static_cast<int>(address), name.c_str());
+        ORBEL_Trace("%s(): parameter %d with name %s already exists - duplicate?\n",
+                    "ORBEL_ParameterList::AddParameter", static_cast<int>(address), name.c_str());
     } else {
         found = parameters.emplace(address, ORBEL_Parameter{}).first;
     }

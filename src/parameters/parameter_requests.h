@@ -35,5 +35,6 @@ public:
     // the first address of a counter's bytes (0: none), the seconds of four counter bytes.
     virtual uint8_t handleReadOpHoursCounter(uint32_t address, uint32_t seconds) = 0;
     virtual uint32_t getOpHoursCounterStartAddr(uint32_t address) = 0;
-    virtual uint32_t handleWriteOpHoursCounter(uint8_t seconds, uint8_t minutes, uint8_t hoursLow, uint8_t hoursHigh) = 0;
+    virtual uint32_t handleWriteOpHoursCounter(uint8_t seconds, uint8_t minutes, uint8_t hoursLow,
+                                               uint8_t hoursHigh) = 0;
 };

@@ -110,7 +110,7 @@ TEST_F(AlarmTest, PeriodicAfterAnOverrunOfSeveralPeriodsKeepsItsPhase) {
     armAlarm(nullptr, 3, record, 100, 100);
     clock.lateAfterNextRead(250);
     wakeAt(5100);
-    EXPECT_EQ(g_fired.size(), 1u);  // missed periods are not made up
+    EXPECT_EQ(g_fired.size(), 1u);                     // missed periods are not made up
     EXPECT_EQ(testing_seam::programmedWakeup(), 50u);  // period - (overrun mod period)
 }
 

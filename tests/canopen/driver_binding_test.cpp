@@ -206,7 +206,8 @@ protected:
         StackLockGuard lock;
         EXPECT_EQ(g_hookCalls.load(), 0);
         EXPECT_TRUE(sent().empty());
-        for (int id = 0; id < 128; ++id) EXPECT_EQ(getNodeState(node.get(), static_cast<uint8_t>(id)), canopen::Unknown);
+        for (int id = 0; id < 128; ++id)
+            EXPECT_EQ(getNodeState(node.get(), static_cast<uint8_t>(id)), canopen::Unknown);
     }
 };
 

@@ -116,7 +116,7 @@ TEST_F(NmtTest, NmtCommandsMoveOnlyBetweenTheirStates) {
     EXPECT_EQ(state(), Stopped);
     receive(frame(0x000, {kNmtEnterPreOperational, 1}));
     EXPECT_EQ(state(), Pre_operational);
-    receive(frame(0x000, {0x55, 1}));  // no such command
+    receive(frame(0x000, {0x55, 1}));    // no such command
     receive(frame(0x000, {kNmtStart}));  // too short
     EXPECT_EQ(state(), Pre_operational);
     EXPECT_EQ(calls(), (std::vector<std::string>{"init", "preop", "stopped", "preop"}));

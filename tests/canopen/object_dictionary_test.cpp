@@ -1,7 +1,7 @@
 // Local access to the node's dictionary: lookup, access, size and range checks, write hooks.
+#include "canopen/object_dictionary.h"
 #include "canopen/abort_codes.h"
 #include "canopen/node_data.h"
-#include "canopen/object_dictionary.h"
 
 #include <gtest/gtest.h>
 

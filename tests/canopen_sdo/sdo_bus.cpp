@@ -17,7 +17,6 @@ namespace {
 
 Bus* g_current = nullptr;
 
-
 uint8_t ORBEL_STDCALL sendEntry(CanHandle handle, const CanMessage* message) {
     if (!g_current) return 1;
     g_current->onSend(static_cast<CanPort*>(handle), *message);
@@ -47,7 +46,8 @@ CanMessage abortOn(uint16_t cobId, uint16_t index, uint8_t sub, uint32_t code) {
 std::string describe(const CanMessage& message) {
     char text[64];
     int n = std::snprintf(text, sizeof text, "%03X:", message.cobId);
-    for (int i = 0; i < message.len && i < 8; ++i) n += std::snprintf(text + n, sizeof text - n, " %02X", message.data[i]);
+    for (int i = 0; i < message.len && i < 8; ++i)
+        n += std::snprintf(text + n, sizeof text - n, " %02X", message.data[i]);
     return text;
 }
 
@@ -103,18 +103,14 @@ void Bus::onSend(CanPort* from, const CanMessage& message) {
     sent.push_back(message);
     const Fate fate = filter ? filter(message, position) : Fate::Deliver;
     switch (fate) {
-        case Fate::Drop:
-            return;
+        case Fate::Drop: return;
         case Fate::HoldBack:
             if (holding_) queue_.push_back(held_);
             held_ = {from, message};
             holding_ = true;
             return;
-        case Fate::Duplicate:
-            queue_.push_back({from, message});
-            break;
-        case Fate::Deliver:
-            break;
+        case Fate::Duplicate: queue_.push_back({from, message}); break;
+        case Fate::Deliver: break;
     }
     queue_.push_back({from, message});
     if (holding_) {

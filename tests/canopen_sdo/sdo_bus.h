@@ -102,9 +102,9 @@ protected:
 
     static constexpr uint8_t kLocalId = 1;
     static constexpr uint8_t kPeerId = 10;
-    static constexpr uint16_t kToPeer = 0x600 + kPeerId;    // our client's requests
-    static constexpr uint16_t kFromPeer = 0x580 + kPeerId;  // the peer server's answers
-    static constexpr uint16_t kToLocal = 0x600 + kLocalId;  // a peer client's requests
+    static constexpr uint16_t kToPeer = 0x600 + kPeerId;      // our client's requests
+    static constexpr uint16_t kFromPeer = 0x580 + kPeerId;    // the peer server's answers
+    static constexpr uint16_t kToLocal = 0x600 + kLocalId;    // a peer client's requests
     static constexpr uint16_t kFromLocal = 0x580 + kLocalId;  // our server's answers
 
     // Injects `in` (if given) and expects exactly `out` to have been sent since the last check.

@@ -228,8 +228,8 @@ TEST_F(SdoClient, BlockDownloadResendsFromTheAcknowledgedPosition) {
         ASSERT_EQ(s + 1 == block.size() ? 0x80 | (s + 1) : s + 1, block[s].data[0]);
         ASSERT_EQ(0, std::memcmp(block[s].data + 1, data.data() + at, n)) << s;
     }
-    EXPECT_THAT(block.back().data, ElementsAre(0x80 | 94, data[994], data[995], data[996], data[997], data[998],
-                                               data[999], 0));
+    EXPECT_THAT(block.back().data,
+                ElementsAre(0x80 | 94, data[994], data[995], data[996], data[997], data[998], data[999], 0));
     // Acknowledging the short last segment carries the position to 1001: the end follows.
     exchange(frame(kFromPeer, {0xA2, 94, 127, 0, 0, 0, 0, 0}), {frame(kToPeer, {0xC5, 0, 0, 0, 0, 0, 0, 0})});
     exchange(frame(kFromPeer, {0xA1, 0, 0, 0, 0, 0, 0, 0}), {});

@@ -23,9 +23,8 @@ protected:
     void startWrite(size_t size, bool block) {
         const std::vector<uint8_t> data(size, 0x77);
         StackLockGuard lock;
-        ASSERT_EQ(kSdoStarted, writeNetworkDictWithCallback(node.get(), kPeerId, 0x2000, 1,
-                                                            static_cast<uint32_t>(size), 0, data.data(),
-                                                            Completions::record, block));
+        ASSERT_EQ(kSdoStarted, writeNetworkDictWithCallback(node.get(), kPeerId, 0x2000, 1, static_cast<uint32_t>(size),
+                                                            0, data.data(), Completions::record, block));
         takeSent();
     }
     // The transfer ended with our abort `code`, the caller was told, and the line serves again.
@@ -336,7 +335,9 @@ protected:
         EXPECT_EQ(fresh, got);
         return hit;
     }
-    static bool inFlight(uint8_t state) { return state >= kSdoDownloadInProgress && state <= kSdoBlockUploadInProgress; }
+    static bool inFlight(uint8_t state) {
+        return state >= kSdoDownloadInProgress && state <= kSdoBlockUploadInProgress;
+    }
 };
 
 TEST_F(AbortsAtEveryStep, EveryKindOfTransferFromEitherSide) {
@@ -374,8 +375,8 @@ TEST_F(AbortsAtEveryStep, FloodOfRandomFramesLeavesNothingStuck) {
             if (round % 2)
                 readNetworkDictCallback(client.get(), kServerId, 0x2000, 1, 0, nullptr, round % 4 == 1);
             else
-                writeNetworkDict(client.get(), kServerId, 0x2000, 1, static_cast<uint32_t>(data.size()), 0,
-                                 data.data(), round % 4 == 2);
+                writeNetworkDict(client.get(), kServerId, 0x2000, 1, static_cast<uint32_t>(data.size()), 0, data.data(),
+                                 round % 4 == 2);
         }
         for (int i = 0; i < 60; ++i) {
             CanMessage m = frame(cobIds[next() % 4], {next(), next(), next(), next(), next(), next(), next(), next()});

@@ -90,7 +90,8 @@ protected:
         setServerDomain(domain);
         std::vector<uint8_t> got;
         uint32_t abortCode = 0;
-        ASSERT_EQ(kSdoFinished, driver.upload(&got, mode, &abortCode, size + 1)) << size << " bytes, abort " << abortCode;
+        ASSERT_EQ(kSdoFinished, driver.upload(&got, mode, &abortCode, size + 1))
+            << size << " bytes, abort " << abortCode;
         ASSERT_TRUE(got == domain) << size << " bytes";
         ASSERT_EQ(kSdoFree, server->sdo.state);
     }
@@ -153,7 +154,8 @@ protected:
         peer.object = pattern(size, 5);
         std::vector<uint8_t> got;
         uint32_t abortCode = 0;
-        ASSERT_EQ(kSdoFinished, driver.upload(&got, mode, &abortCode, size + 1)) << size << " bytes, abort " << abortCode;
+        ASSERT_EQ(kSdoFinished, driver.upload(&got, mode, &abortCode, size + 1))
+            << size << " bytes, abort " << abortCode;
         ASSERT_TRUE(got == peer.object) << size << " bytes";
     }
 
@@ -223,10 +225,10 @@ struct Chain {
     static void start() {
         const size_t i = next;
         const bool block = i % 3 == 1;
-        const uint8_t started =
-            i % 2 == 0 ? readNetworkDictCallback(node, kPeerId, 0x2000, 1, 0, onDone, block)
-                       : writeNetworkDictWithCallback(node, kPeerId, 0x2000, 1, static_cast<uint32_t>(expected[i].size()),
-                                                      0, expected[i].data(), onDone, block);
+        const uint8_t started = i % 2 == 0 ? readNetworkDictCallback(node, kPeerId, 0x2000, 1, 0, onDone, block)
+                                           : writeNetworkDictWithCallback(node, kPeerId, 0x2000, 1,
+                                                                          static_cast<uint32_t>(expected[i].size()), 0,
+                                                                          expected[i].data(), onDone, block);
         if (started != kSdoStarted) failures.push_back("start " + std::to_string(i));
     }
     static void onDone(NodeData* n, uint8_t nodeId) {
@@ -307,27 +309,22 @@ std::string describe(const TroubleCase& c) {
 
 // Frame 1 on the sender's COB-id is its initiate frame, so frame n + 1 is segment n of the
 // first block; the count goes on through the repeats.
-std::function<Fate(const CanMessage&, size_t)> troubleOn(uint16_t cobId, Trouble trouble,
-                                                         std::shared_ptr<int> count) {
+std::function<Fate(const CanMessage&, size_t)> troubleOn(uint16_t cobId, Trouble trouble, std::shared_ptr<int> count) {
     return [=](const CanMessage& m, size_t) {
         if (m.cobId != cobId) return Fate::Deliver;
         const int n = ++*count;
         if (n != 2 && n != 38 && n != 120 && n != 200) return Fate::Deliver;
         switch (trouble) {
-            case Trouble::Lost:
-                return Fate::Drop;
-            case Trouble::Duplicated:
-                return Fate::Duplicate;
-            case Trouble::Swapped:
-                return Fate::HoldBack;
+            case Trouble::Lost: return Fate::Drop;
+            case Trouble::Duplicated: return Fate::Duplicate;
+            case Trouble::Swapped: return Fate::HoldBack;
         }
         return Fate::Deliver;
     };
 }
 
-const TroubleCase kTroubles[] = {{Trouble::Lost, true},        {Trouble::Lost, false},
-                                 {Trouble::Duplicated, true},  {Trouble::Duplicated, false},
-                                 {Trouble::Swapped, true},     {Trouble::Swapped, false}};
+const TroubleCase kTroubles[] = {{Trouble::Lost, true},        {Trouble::Lost, false},   {Trouble::Duplicated, true},
+                                 {Trouble::Duplicated, false}, {Trouble::Swapped, true}, {Trouble::Swapped, false}};
 
 TEST_F(LocalServerRoundTrip, BlockTransfersRecoverFromTroubleInsideABlock) {
     for (const TroubleCase& c : kTroubles) {

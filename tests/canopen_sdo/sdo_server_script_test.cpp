@@ -125,10 +125,10 @@ TEST_F(SdoServer, BlockDownloadRecoversFromLostDuplicatedAndSwappedSegments) {
     exchange(frame(kToLocal, {0xC2, 0x00, 0x20, 0x01, 35, 0, 0, 0}),
              {frame(kFromLocal, {0xA0, 0x00, 0x20, 0x01, 0x78, 0, 0, 0})});
     exchange(segment(1, 1), {});
-    exchange(segment(1, 1), {});     // duplicated: dropped
-    exchange(segment(3, 3), {});     // swapped with 2: dropped
-    exchange(segment(2, 2), {});     // stored
-    exchange(segment(4, 4), {});     // still in order after 2? no: 3 was dropped
+    exchange(segment(1, 1), {});  // duplicated: dropped
+    exchange(segment(3, 3), {});  // swapped with 2: dropped
+    exchange(segment(2, 2), {});  // stored
+    exchange(segment(4, 4), {});  // still in order after 2? no: 3 was dropped
     exchange(segment(0x85, 5), {frame(kFromLocal, {0xA2, 0x02, 0x78, 0, 0, 0, 0, 0})});
     // The client goes on from segment 3, numbered from 1; segment 2 of this block is lost.
     exchange(segment(1, 3), {});

@@ -23,7 +23,6 @@ namespace {
 
 using namespace canopen;
 
-
 CanMessage frame(uint16_t cobId, std::initializer_list<uint8_t> bytes) {
     CanMessage m{};
     m.cobId = cobId;
@@ -130,10 +129,10 @@ TEST_F(SdoOverTestDriver, InitiateFramesOfEveryKind) {
     for (const auto& c : cases) {
         {
             StackLockGuard lock;
-            const uint8_t started =
-                c.upload ? readNetworkDictCallback(node, kServerId, 0x2000, 1, 0, onComplete, c.block)
-                         : writeNetworkDictWithCallback(node, kServerId, 0x2000, 1, c.count, 0,
-                                                        c.count == 4 ? four : five, onComplete, c.block);
+            const uint8_t started = c.upload
+                                        ? readNetworkDictCallback(node, kServerId, 0x2000, 1, 0, onComplete, c.block)
+                                        : writeNetworkDictWithCallback(node, kServerId, 0x2000, 1, c.count, 0,
+                                                                       c.count == 4 ? four : five, onComplete, c.block);
             ASSERT_EQ(kSdoStarted, started);
         }
         EXPECT_EQ(std::vector<std::string>{c.frame}, takeSent());
@@ -198,9 +197,9 @@ TEST_F(SdoOverTestDriver, ClientAndServerOnTheirOwnThreads) {
         for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + round);
         {
             StackLockGuard lock;
-            ASSERT_EQ(kSdoStarted, writeNetworkDictWithCallback(client, kServerId, 0x2000, 1,
-                                                                static_cast<uint32_t>(data.size()), 0, data.data(),
-                                                                onComplete, block));
+            ASSERT_EQ(kSdoStarted,
+                      writeNetworkDictWithCallback(client, kServerId, 0x2000, 1, static_cast<uint32_t>(data.size()), 0,
+                                                   data.data(), onComplete, block));
         }
         settle();
         {

@@ -70,11 +70,10 @@ TEST_F(Connection, SmStartsTheMachineStopsTheTcuAndConfiguresTheMachine) {
     EXPECT_EQ(machine.nmtCommands(0x02, 2), 1);
     EXPECT_EQ(machine.objects[MachineNode::Key(0x1016, 1)], Bytes({0xE8, 0x03, 0x01, 0x00})) << "(1 << 16) | 1000";
     EXPECT_EQ(machine.objects[MachineNode::Key(0x2222, 1)], Bytes({0x01}));
-    EXPECT_TRUE(linesInOrder(out, {"Switching node to Initialisation", "Switching node to Operational",
-                                   "NodeOperational", "Starting node", "Stopping TCU node (if any)",
-                                   "Setting machine heartbeat consumer", "Machine heartbeat consumer set",
-                                   "Setting machine diagnose session", "Machine diagnose session set",
-                                   "Connection operational"}))
+    EXPECT_TRUE(linesInOrder(
+        out, {"Switching node to Initialisation", "Switching node to Operational", "NodeOperational", "Starting node",
+              "Stopping TCU node (if any)", "Setting machine heartbeat consumer", "Machine heartbeat consumer set",
+              "Setting machine diagnose session", "Machine diagnose session set", "Connection operational"}))
         << out;
     EXPECT_THAT(out, HasSubstr("NodeState of node 0x0a: Operational\n"));
     EXPECT_EQ(localState(), canopen::Operational);
@@ -230,7 +229,8 @@ protected:
 TEST_F(ConnectionAbort, SecondStartWhileConnectingIsRefused) {
     createClient();
     startHangingAttempt();
-    std::string out = captureStdout([&] { EXPECT_EQ(client->StartConnection(2, 1, 100, Callbacks::connection), RESULT_BUSY); });
+    std::string out =
+        captureStdout([&] { EXPECT_EQ(client->StartConnection(2, 1, 100, Callbacks::connection), RESULT_BUSY); });
     EXPECT_EQ(out, "Previous StartConnection() is still running\n");
     EXPECT_TRUE(callbacks.connections().empty());
     EXPECT_EQ(probeRequest(), RESULT_NOT_READY);

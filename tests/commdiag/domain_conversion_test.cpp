@@ -43,8 +43,8 @@ struct Thirteen {
 };
 
 TEST(DomainLayout, SizesOfEveryType) {
-    const DomainLayout expected[] = {{3, 3},   {3, 3},   {26, 32}, {6, 12},  {11, 11}, {13, 13},
-                                     {13, 13}, {16, 16}, {26, 28}, {4, 3},   {60, 76}};
+    const DomainLayout expected[] = {{3, 3},   {3, 3},   {26, 32}, {6, 12}, {11, 11}, {13, 13},
+                                     {13, 13}, {16, 16}, {26, 28}, {4, 3},  {60, 76}};
     for (int type = 1; type <= 11; ++type) {
         DomainLayout layout{};
         ASSERT_TRUE(domainLayout(type, &layout)) << type;
@@ -156,8 +156,8 @@ TEST(DomainConversion, Object5403SwapsOnePairAndNarrowsTwoFields) {
     record.value24 = 0x5678u;
     record.value28 = 0x44332211u;
     Bytes wire = pack(DOMAIN_OBJECT5403, record);
-    EXPECT_THAT(wire, ElementsAreArray({0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,   11,   12,
-                                        13,   14,   15,   0x11, 0x10, 0x34, 0x12, 0x78, 0x56, 0x11, 0x22, 0x33, 0x44}));
+    EXPECT_THAT(wire, ElementsAreArray({0,  1,  2,  3,    4,    5,    6,    7,    8,    9,    10,   11,   12,
+                                        13, 14, 15, 0x11, 0x10, 0x34, 0x12, 0x78, 0x56, 0x11, 0x22, 0x33, 0x44}));
 
     Object5403Record back = unpack<Object5403Record>(DOMAIN_OBJECT5403, wire);
     EXPECT_EQ(std::memcmp(back.bytes0, record.bytes0, 8), 0);
@@ -172,7 +172,7 @@ TEST(DomainConversion, Object5403SwapsOnePairAndNarrowsTwoFields) {
 TEST(DomainConversion, BlockControlRecordCarriesStateAsSixteenBits) {
     BlockControlRecord record{0x01020304u, 256, 4, 1000, 0xA0B0C0D0u, 3, 0x00070004u};
     Bytes wire = pack(DOMAIN_BLOCK_CONTROL, record);
-    EXPECT_THAT(wire, ElementsAreArray({0x04, 0x03, 0x02, 0x01, 0x00, 0x01, 0, 0, 4, 0, 0, 0, 0xE8,
+    EXPECT_THAT(wire, ElementsAreArray({0x04, 0x03, 0x02, 0x01, 0x00, 0x01, 0,    0, 4, 0, 0, 0,    0xE8,
                                         0x03, 0,    0,    0xD0, 0xC0, 0xB0, 0xA0, 3, 0, 0, 0, 0x04, 0x00}));
     BlockControlRecord back = unpack<BlockControlRecord>(DOMAIN_BLOCK_CONTROL, wire);
     EXPECT_EQ(back.blockId, record.blockId);

@@ -46,11 +46,11 @@ public:
     MachineNode(TestBus& bus, uint8_t nodeId = 10);
 
     // Behaviour.
-    bool becomesOperational = true;     // an NMT start is answered with a heartbeat
-    std::map<Key, Bytes> objects;       // what uploads read and downloads write
-    std::map<Key, uint32_t> aborts;     // answered with this abort code instead
-    std::set<Key> silent;               // never answered
-    std::set<uint8_t> guardAnswers;     // node ids whose guard request gets an Operational answer
+    bool becomesOperational = true;  // an NMT start is answered with a heartbeat
+    std::map<Key, Bytes> objects;    // what uploads read and downloads write
+    std::map<Key, uint32_t> aborts;  // answered with this abort code instead
+    std::set<Key> silent;            // never answered
+    std::set<uint8_t> guardAnswers;  // node ids whose guard request gets an Operational answer
 
     // Handles everything sent since the last call, then waits for more, until done() holds
     // or timeoutMs has passed; false on time-out.

@@ -91,7 +91,8 @@ TEST_F(RequestRefusal, SecondOperationWhileOneRunsIsRefusedWithEighteen) {
 TEST_F(RequestRefusal, ReadNumberWithInvalidTypeIsRefusedWithTwentyNine) {
     client.pretendConnected(true);
     int result = -1;
-    EXPECT_EQ(captured([&] { result = client.ReadNrOfInputs(0, &count, numberCallback); }), "Invalid parameter type0\n");
+    EXPECT_EQ(captured([&] { result = client.ReadNrOfInputs(0, &count, numberCallback); }),
+              "Invalid parameter type0\n");
     EXPECT_EQ(result, RESULT_REFUSED);
     EXPECT_EQ(captured([&] { result = client.ReadNrOfOpHoursCounters(8, &count, numberCallback); }),
               "Invalid parameter type8\n");
@@ -154,7 +155,9 @@ TEST_F(RequestRefusal, TransferStartsThatCannotBeginAreRefused) {
     client.pretendConnected(true);
     unsigned char percent = 99;
     EXPECT_EQ(client.StartBlockTransfer("file", 1, 256, nullptr), RESULT_INVALID);
-    EXPECT_EQ(client.StartBlockTransfer(nullptr, 1, 256, [](int, uint32_t) { ++g_callbacks; }, 7), RESULT_INVALID);
+    EXPECT_EQ(client.StartBlockTransfer(
+                  nullptr, 1, 256, [](int, uint32_t) { ++g_callbacks; }, 7),
+              RESULT_INVALID);
     EXPECT_NE(client.StartBlockTransfer("file", 1, 256, [](int, uint32_t) { ++g_callbacks; }), RESULT_OK)
         << "the bus is not accessible: the first control record cannot go";
     EXPECT_EQ(client.GetBlockTransferProgress(&percent), 0);

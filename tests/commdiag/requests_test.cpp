@@ -24,14 +24,36 @@ Bytes bytesOf(T value) {
     return bytes;
 }
 
-template <typename T> constexpr int typeCode();
-template <> constexpr int typeCode<uint8_t>() { return 1; }
-template <> constexpr int typeCode<uint16_t>() { return 2; }
-template <> constexpr int typeCode<uint32_t>() { return 3; }
-template <> constexpr int typeCode<int8_t>() { return 4; }
-template <> constexpr int typeCode<int16_t>() { return 5; }
-template <> constexpr int typeCode<int32_t>() { return 6; }
-template <> constexpr int typeCode<float>() { return 7; }
+template <typename T>
+constexpr int typeCode();
+template <>
+constexpr int typeCode<uint8_t>() {
+    return 1;
+}
+template <>
+constexpr int typeCode<uint16_t>() {
+    return 2;
+}
+template <>
+constexpr int typeCode<uint32_t>() {
+    return 3;
+}
+template <>
+constexpr int typeCode<int8_t>() {
+    return 4;
+}
+template <>
+constexpr int typeCode<int16_t>() {
+    return 5;
+}
+template <>
+constexpr int typeCode<int32_t>() {
+    return 6;
+}
+template <>
+constexpr int typeCode<float>() {
+    return 7;
+}
 
 class Requests : public ClientFixture {
 protected:
@@ -81,23 +103,37 @@ protected:
     }
 };
 
-#define READ_FAMILY(Op, base)                                                                                 \
-    checkTypedRead<float>(base, [&](float* v) { return client->Op(7, v, Callbacks::element); }, -1.5f);        \
-    checkTypedRead<int32_t>(base, [&](int32_t* v) { return client->Op(7, v, Callbacks::element); }, -100000); \
-    checkTypedRead<int16_t>(base, [&](int16_t* v) { return client->Op(7, v, Callbacks::element); }, -300);    \
-    checkTypedRead<int8_t>(base, [&](int8_t* v) { return client->Op(7, v, Callbacks::element); }, -5);        \
-    checkTypedRead<uint32_t>(base, [&](uint32_t* v) { return client->Op(7, v, Callbacks::element); }, 0xDEADBEEFu); \
-    checkTypedRead<uint16_t>(base, [&](uint16_t* v) { return client->Op(7, v, Callbacks::element); }, 0xBEEF);  \
-    checkTypedRead<uint8_t>(base, [&](uint8_t* v) { return client->Op(7, v, Callbacks::element); }, 0xAB)
+#define READ_FAMILY(Op, base)                                                                  \
+    checkTypedRead<float>(                                                                     \
+        base, [&](float* v) { return client->Op(7, v, Callbacks::element); }, -1.5f);          \
+    checkTypedRead<int32_t>(                                                                   \
+        base, [&](int32_t* v) { return client->Op(7, v, Callbacks::element); }, -100000);      \
+    checkTypedRead<int16_t>(                                                                   \
+        base, [&](int16_t* v) { return client->Op(7, v, Callbacks::element); }, -300);         \
+    checkTypedRead<int8_t>(                                                                    \
+        base, [&](int8_t* v) { return client->Op(7, v, Callbacks::element); }, -5);            \
+    checkTypedRead<uint32_t>(                                                                  \
+        base, [&](uint32_t* v) { return client->Op(7, v, Callbacks::element); }, 0xDEADBEEFu); \
+    checkTypedRead<uint16_t>(                                                                  \
+        base, [&](uint16_t* v) { return client->Op(7, v, Callbacks::element); }, 0xBEEF);      \
+    checkTypedRead<uint8_t>(                                                                   \
+        base, [&](uint8_t* v) { return client->Op(7, v, Callbacks::element); }, 0xAB)
 
-#define WRITE_FAMILY(Op, base)                                                                                  \
-    checkTypedWrite<float>(base, [&](float* v) { return client->Op(9, v, Callbacks::element); }, 2.25f);         \
-    checkTypedWrite<int32_t>(base, [&](int32_t* v) { return client->Op(9, v, Callbacks::element); }, -7);       \
-    checkTypedWrite<int16_t>(base, [&](int16_t* v) { return client->Op(9, v, Callbacks::element); }, -2);       \
-    checkTypedWrite<int8_t>(base, [&](int8_t* v) { return client->Op(9, v, Callbacks::element); }, -1);         \
-    checkTypedWrite<uint32_t>(base, [&](uint32_t* v) { return client->Op(9, v, Callbacks::element); }, 123456u); \
-    checkTypedWrite<uint16_t>(base, [&](uint16_t* v) { return client->Op(9, v, Callbacks::element); }, 4660);   \
-    checkTypedWrite<uint8_t>(base, [&](uint8_t* v) { return client->Op(9, v, Callbacks::element); }, 200)
+#define WRITE_FAMILY(Op, base)                                                             \
+    checkTypedWrite<float>(                                                                \
+        base, [&](float* v) { return client->Op(9, v, Callbacks::element); }, 2.25f);      \
+    checkTypedWrite<int32_t>(                                                              \
+        base, [&](int32_t* v) { return client->Op(9, v, Callbacks::element); }, -7);       \
+    checkTypedWrite<int16_t>(                                                              \
+        base, [&](int16_t* v) { return client->Op(9, v, Callbacks::element); }, -2);       \
+    checkTypedWrite<int8_t>(                                                               \
+        base, [&](int8_t* v) { return client->Op(9, v, Callbacks::element); }, -1);        \
+    checkTypedWrite<uint32_t>(                                                             \
+        base, [&](uint32_t* v) { return client->Op(9, v, Callbacks::element); }, 123456u); \
+    checkTypedWrite<uint16_t>(                                                             \
+        base, [&](uint16_t* v) { return client->Op(9, v, Callbacks::element); }, 4660);    \
+    checkTypedWrite<uint8_t>(                                                              \
+        base, [&](uint8_t* v) { return client->Op(9, v, Callbacks::element); }, 200)
 
 TEST_F(Requests, TypedReadsOfEveryAreaAndType) {
     READ_FAMILY(ReadInput, 0x5100);
@@ -326,7 +362,8 @@ TEST_F(Requests, EndOfTheErrorBufferIsTwentyOneAndAMissingObjectTwentyTwo) {
     log::setLevel(3);
     std::string out;
     Completion done;
-    out = captureStdout([&] { done = run([&] { return client->ReadErrorBufferEntry(2, &entry, Callbacks::domain); }); });
+    out =
+        captureStdout([&] { done = run([&] { return client->ReadErrorBufferEntry(2, &entry, Callbacks::domain); }); });
     EXPECT_EQ(done.result, RESULT_NO_SUB_INDEX);
     EXPECT_THAT(out, HasSubstr("getReadResultNetworkDict() failed (retVal 128, abortCode 6090011)\n"));
     uint16_t value = 0;
@@ -344,7 +381,8 @@ TEST_F(Requests, ElementAnsweredWithMoreBytesThanItsTypeIsASizeMismatch) {
     machine.objects[{0x5101, 1}] = {0x34, 0x12, 0x00, 0x00};
     uint16_t value = 0x5555;
     Completion done;
-    std::string out = captureStdout([&] { done = run([&] { return client->ReadInput(1, &value, Callbacks::element); }); });
+    std::string out =
+        captureStdout([&] { done = run([&] { return client->ReadInput(1, &value, Callbacks::element); }); });
     EXPECT_EQ(done.result, RESULT_SIZE_MISMATCH);
     EXPECT_EQ(out, "Size 4 differs from expected size 2\n");
     EXPECT_EQ(value, 0x5555) << "a value of the wrong size is not delivered";
@@ -359,7 +397,8 @@ TEST_F(Requests, AnswerLongerThanAnyExpectedSizeIsStillSeenWithItsSize) {
     machine.objects[{0x5102, 1}] = Bytes(70, 0x42);
     uint32_t value = 0;
     Completion done;
-    std::string out = captureStdout([&] { done = run([&] { return client->ReadInput(1, &value, Callbacks::element); }); });
+    std::string out =
+        captureStdout([&] { done = run([&] { return client->ReadInput(1, &value, Callbacks::element); }); });
     EXPECT_EQ(done.result, RESULT_SIZE_MISMATCH);
     EXPECT_EQ(out, "Size 70 differs from expected size 4\n");
     EXPECT_EQ(value, 0u);
@@ -372,14 +411,16 @@ TEST_F(Requests, DomainAndNumberOfWrongSizeAreSizeMismatches) {
     machine.objects[{0x5401, 1}] = {1, 2, 3, 4};
     uint8_t version[3] = {7, 7, 7};
     Completion done;
-    std::string out = captureStdout([&] { done = run([&] { return client->ReadSwVersion(version, Callbacks::domain); }); });
+    std::string out =
+        captureStdout([&] { done = run([&] { return client->ReadSwVersion(version, Callbacks::domain); }); });
     EXPECT_EQ(done.result, RESULT_SIZE_MISMATCH);
     EXPECT_EQ(out, "Size 4 differs from expected size 3\n");
     EXPECT_THAT(version, ElementsAreArray({7, 7, 7})) << "the record is left untouched";
 
     machine.objects[{0x5300, 0}] = {1, 0};
     uint8_t count = 9;
-    out = captureStdout([&] { done = run([&] { return client->ReadNrOfErrorBufferEntries(&count, Callbacks::number); }); });
+    out = captureStdout(
+        [&] { done = run([&] { return client->ReadNrOfErrorBufferEntries(&count, Callbacks::number); }); });
     EXPECT_EQ(done.result, RESULT_SIZE_MISMATCH);
     EXPECT_EQ(out, "Size 2 differs from expected size 1\n");
     EXPECT_EQ(count, 9);

@@ -61,9 +61,15 @@ Control decodeControl(const std::string& hex) {
         b.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
     }
     auto u32 = [&](std::size_t at) {
-        return b.size() < at + 4 ? 0u : static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+        return b.size() < at + 4 ? 0u
+                                 : static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
     };
-    return Control{u32(0), u32(4), u32(8), u32(12), u32(16), u32(20),
+    return Control{u32(0),
+                   u32(4),
+                   u32(8),
+                   u32(12),
+                   u32(16),
+                   u32(20),
                    b.size() >= 26 ? static_cast<uint32_t>(b[24] | b[25] << 8) : 0xFFFF};
 }
 
@@ -266,8 +272,8 @@ std::vector<double> frameTimes(const fs::path& candump, const std::string& id) {
 // never expires.
 TEST_F(TransferTwin, HeartbeatKeepsItsPeriodWhileTheImageSaturatesTheLine) {
     const fs::path candump = fs::path(::testing::TempDir()) / ("candump-" + std::to_string(::getpid()) + ".log");
-    startTwin({"-m", "crane", "--line-timing", "--erase-ms", "200", "--reboot-ms", "200", "--candump",
-               candump.string()});
+    startTwin(
+        {"-m", "crane", "--line-timing", "--erase-ms", "200", "--reboot-ms", "200", "--candump", candump.string()});
     ASSERT_EQ(connect(), RESULT_OK);
     const std::string path = writeFile(twin->dir() / "fw.hex", pattern(6000, 5));
     ASSERT_EQ(client->StartFirmwareUpdate(path.c_str(), onUpdate), RESULT_OK);
@@ -287,8 +293,8 @@ TEST_F(TransferTwin, HeartbeatKeepsItsPeriodWhileTheImageSaturatesTheLine) {
 // initiate and end requests, the requests of the sequence: what was lost goes again and the image
 // arrives exact.
 TEST_F(TransferTwin, LostFramesAreRecoveredAndTheImageArrivesExact) {
-    startTwin({"-m", "crane", "--erase-ms", "100", "--reboot-ms", "100", "--drop-every", "41", "--drop-direction",
-               "to-bus"});
+    startTwin(
+        {"-m", "crane", "--erase-ms", "100", "--reboot-ms", "100", "--drop-every", "41", "--drop-direction", "to-bus"});
     ASSERT_EQ(connect(20000), RESULT_OK);
     const auto image = pattern(5000, 9);
     const std::string path = writeFile(twin->dir() / "fw.hex", image);

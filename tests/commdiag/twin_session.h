@@ -152,5 +152,4 @@ protected:
     Callbacks& callbacks = Callbacks::instance();
 };
 
-
 }  // namespace CommDiag::test

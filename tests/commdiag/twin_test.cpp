@@ -24,7 +24,6 @@ void expectRead(TwinSessionTest* session, Read read, T expected, const char* wha
     EXPECT_EQ(value, expected) << what;
 }
 
-
 #define E Callbacks::element
 #define D Callbacks::domain
 #define N Callbacks::number
@@ -38,33 +37,58 @@ TEST_F(TwinSessionTest, SmSessionReadsAndWritesEveryKindOfObject) {
     log::setLevel(0);
 
     // Typed reads of the twin's values, one of every area and type it has.
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadInput(1, v, E); }, 49, "input U8");
-    expectRead<uint16_t>(this, [&](uint16_t* v) { return client->ReadInput(1, v, E); }, 501, "input U16");
-    expectRead<uint32_t>(this, [&](uint32_t* v) { return client->ReadInput(1, v, E); }, 70001, "input U32");
-    expectRead<int8_t>(this, [&](int8_t* v) { return client->ReadInput(1, v, E); }, -1, "input I8");
-    expectRead<int16_t>(this, [&](int16_t* v) { return client->ReadInput(1, v, E); }, -301, "input I16");
-    expectRead<int32_t>(this, [&](int32_t* v) { return client->ReadInput(1, v, E); }, -70001, "input I32");
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadMeasurement(1, v, E); }, 23, "measurement U8");
-    expectRead<uint16_t>(this, [&](uint16_t* v) { return client->ReadMeasurement(1, v, E); }, 4609, "meas. U16");
-    expectRead<uint32_t>(this, [&](uint32_t* v) { return client->ReadMeasurement(1, v, E); }, 123457, "meas. U32");
-    expectRead<int8_t>(this, [&](int8_t* v) { return client->ReadMeasurement(1, v, E); }, -5, "meas. I8");
-    expectRead<int16_t>(this, [&](int16_t* v) { return client->ReadMeasurement(1, v, E); }, 215, "meas. I16");
-    expectRead<int32_t>(this, [&](int32_t* v) { return client->ReadMeasurement(1, v, E); }, -12, "meas. I32");
-    expectRead<float>(this, [&](float* v) { return client->ReadMeasurement(1, v, E); }, 12.7f, "meas. float");
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadOutput(1, v, E); }, 0, "output");
-    expectRead<uint32_t>(this, [&](uint32_t* v) { return client->ReadOpHoursCounter(1, v, E); }, 3725000, "counter");
-    expectRead<uint32_t>(this, [&](uint32_t* v) { return client->ReadMachineMode(v, E); }, 0, "machine mode");
-    expectRead<uint32_t>(this, [&](uint32_t* v) { return client->ReadObject5301(v, E); }, 0, "0x5301");
-    expectRead<uint32_t>(this, [&](uint32_t* v) { return client->ReadFlashStatus(1, v, E); }, 0, "flash status");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadInput(1, v, E); }, 49, "input U8");
+    expectRead<uint16_t>(
+        this, [&](uint16_t* v) { return client->ReadInput(1, v, E); }, 501, "input U16");
+    expectRead<uint32_t>(
+        this, [&](uint32_t* v) { return client->ReadInput(1, v, E); }, 70001, "input U32");
+    expectRead<int8_t>(
+        this, [&](int8_t* v) { return client->ReadInput(1, v, E); }, -1, "input I8");
+    expectRead<int16_t>(
+        this, [&](int16_t* v) { return client->ReadInput(1, v, E); }, -301, "input I16");
+    expectRead<int32_t>(
+        this, [&](int32_t* v) { return client->ReadInput(1, v, E); }, -70001, "input I32");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadMeasurement(1, v, E); }, 23, "measurement U8");
+    expectRead<uint16_t>(
+        this, [&](uint16_t* v) { return client->ReadMeasurement(1, v, E); }, 4609, "meas. U16");
+    expectRead<uint32_t>(
+        this, [&](uint32_t* v) { return client->ReadMeasurement(1, v, E); }, 123457, "meas. U32");
+    expectRead<int8_t>(
+        this, [&](int8_t* v) { return client->ReadMeasurement(1, v, E); }, -5, "meas. I8");
+    expectRead<int16_t>(
+        this, [&](int16_t* v) { return client->ReadMeasurement(1, v, E); }, 215, "meas. I16");
+    expectRead<int32_t>(
+        this, [&](int32_t* v) { return client->ReadMeasurement(1, v, E); }, -12, "meas. I32");
+    expectRead<float>(
+        this, [&](float* v) { return client->ReadMeasurement(1, v, E); }, 12.7f, "meas. float");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadOutput(1, v, E); }, 0, "output");
+    expectRead<uint32_t>(
+        this, [&](uint32_t* v) { return client->ReadOpHoursCounter(1, v, E); }, 3725000, "counter");
+    expectRead<uint32_t>(
+        this, [&](uint32_t* v) { return client->ReadMachineMode(v, E); }, 0, "machine mode");
+    expectRead<uint32_t>(
+        this, [&](uint32_t* v) { return client->ReadObject5301(v, E); }, 0, "0x5301");
+    expectRead<uint32_t>(
+        this, [&](uint32_t* v) { return client->ReadFlashStatus(1, v, E); }, 0, "flash status");
 
     // Numbers of elements.
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadNrOfInputs(2, v, N); }, 4, "inputs U16");
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadNrOfMeasurements(7, v, N); }, 5, "meas. float");
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadNrOfOutputs(1, v, N); }, 8, "outputs");
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadNrOfMachineParameters(3, v, N); }, 8, "param.");
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadNrOfOpHoursCounters(3, v, N); }, 4, "counters");
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadNrOfErrorBufferEntries(v, N); }, 3, "errors");
-    expectRead<uint8_t>(this, [&](uint8_t* v) { return client->ReadNrOfObject5403(v, N); }, 2, "0x5403");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadNrOfInputs(2, v, N); }, 4, "inputs U16");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadNrOfMeasurements(7, v, N); }, 5, "meas. float");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadNrOfOutputs(1, v, N); }, 8, "outputs");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadNrOfMachineParameters(3, v, N); }, 8, "param.");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadNrOfOpHoursCounters(3, v, N); }, 4, "counters");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadNrOfErrorBufferEntries(v, N); }, 3, "errors");
+    expectRead<uint8_t>(
+        this, [&](uint8_t* v) { return client->ReadNrOfObject5403(v, N); }, 2, "0x5403");
 
     // Typed writes, read back.
     auto roundTrip = [&](auto value, auto write, auto read, const char* what) {
@@ -72,30 +96,42 @@ TEST_F(TwinSessionTest, SmSessionReadsAndWritesEveryKindOfObject) {
         EXPECT_EQ(run([&] { return write(&value); }), RESULT_OK) << what;
         expectRead<T>(this, read, value, what);
     };
-    roundTrip(uint8_t{99}, [&](uint8_t* v) { return client->WriteMachineParameter(2, v, E); },
-              [&](uint8_t* v) { return client->ReadMachineParameter(2, v, E); }, "param U8");
-    roundTrip(uint16_t{60000}, [&](uint16_t* v) { return client->WriteMachineParameter(2, v, E); },
-              [&](uint16_t* v) { return client->ReadMachineParameter(2, v, E); }, "param U16");
-    roundTrip(uint32_t{4000000000u}, [&](uint32_t* v) { return client->WriteMachineParameter(2, v, E); },
-              [&](uint32_t* v) { return client->ReadMachineParameter(2, v, E); }, "param U32");
-    roundTrip(int8_t{-99}, [&](int8_t* v) { return client->WriteMachineParameter(2, v, E); },
-              [&](int8_t* v) { return client->ReadMachineParameter(2, v, E); }, "param I8");
-    roundTrip(int16_t{-30000}, [&](int16_t* v) { return client->WriteMachineParameter(2, v, E); },
-              [&](int16_t* v) { return client->ReadMachineParameter(2, v, E); }, "param I16");
-    roundTrip(int32_t{-2000000000}, [&](int32_t* v) { return client->WriteMachineParameter(2, v, E); },
-              [&](int32_t* v) { return client->ReadMachineParameter(2, v, E); }, "param I32");
-    roundTrip(float{-0.125f}, [&](float* v) { return client->WriteMachineParameter(2, v, E); },
-              [&](float* v) { return client->ReadMachineParameter(2, v, E); }, "param float");
-    roundTrip(uint8_t{7}, [&](uint8_t* v) { return client->WriteOpHoursCounter(1, v, E); },
-              [&](uint8_t* v) { return client->ReadOpHoursCounter(1, v, E); }, "counter U8");
-    roundTrip(uint16_t{777}, [&](uint16_t* v) { return client->WriteOpHoursCounter(1, v, E); },
-              [&](uint16_t* v) { return client->ReadOpHoursCounter(1, v, E); }, "counter U16");
-    roundTrip(uint32_t{3725060}, [&](uint32_t* v) { return client->WriteOpHoursCounter(1, v, E); },
-              [&](uint32_t* v) { return client->ReadOpHoursCounter(1, v, E); }, "counter U32");
-    roundTrip(uint8_t{1}, [&](uint8_t* v) { return client->WriteOutput(3, v, E); },
-              [&](uint8_t* v) { return client->ReadOutput(3, v, E); }, "output");
-    roundTrip(uint32_t{2}, [&](uint32_t* v) { return client->WriteMachineMode(v, E); },
-              [&](uint32_t* v) { return client->ReadMachineMode(v, E); }, "machine mode");
+    roundTrip(
+        uint8_t{99}, [&](uint8_t* v) { return client->WriteMachineParameter(2, v, E); },
+        [&](uint8_t* v) { return client->ReadMachineParameter(2, v, E); }, "param U8");
+    roundTrip(
+        uint16_t{60000}, [&](uint16_t* v) { return client->WriteMachineParameter(2, v, E); },
+        [&](uint16_t* v) { return client->ReadMachineParameter(2, v, E); }, "param U16");
+    roundTrip(
+        uint32_t{4000000000u}, [&](uint32_t* v) { return client->WriteMachineParameter(2, v, E); },
+        [&](uint32_t* v) { return client->ReadMachineParameter(2, v, E); }, "param U32");
+    roundTrip(
+        int8_t{-99}, [&](int8_t* v) { return client->WriteMachineParameter(2, v, E); },
+        [&](int8_t* v) { return client->ReadMachineParameter(2, v, E); }, "param I8");
+    roundTrip(
+        int16_t{-30000}, [&](int16_t* v) { return client->WriteMachineParameter(2, v, E); },
+        [&](int16_t* v) { return client->ReadMachineParameter(2, v, E); }, "param I16");
+    roundTrip(
+        int32_t{-2000000000}, [&](int32_t* v) { return client->WriteMachineParameter(2, v, E); },
+        [&](int32_t* v) { return client->ReadMachineParameter(2, v, E); }, "param I32");
+    roundTrip(
+        float{-0.125f}, [&](float* v) { return client->WriteMachineParameter(2, v, E); },
+        [&](float* v) { return client->ReadMachineParameter(2, v, E); }, "param float");
+    roundTrip(
+        uint8_t{7}, [&](uint8_t* v) { return client->WriteOpHoursCounter(1, v, E); },
+        [&](uint8_t* v) { return client->ReadOpHoursCounter(1, v, E); }, "counter U8");
+    roundTrip(
+        uint16_t{777}, [&](uint16_t* v) { return client->WriteOpHoursCounter(1, v, E); },
+        [&](uint16_t* v) { return client->ReadOpHoursCounter(1, v, E); }, "counter U16");
+    roundTrip(
+        uint32_t{3725060}, [&](uint32_t* v) { return client->WriteOpHoursCounter(1, v, E); },
+        [&](uint32_t* v) { return client->ReadOpHoursCounter(1, v, E); }, "counter U32");
+    roundTrip(
+        uint8_t{1}, [&](uint8_t* v) { return client->WriteOutput(3, v, E); },
+        [&](uint8_t* v) { return client->ReadOutput(3, v, E); }, "output");
+    roundTrip(
+        uint32_t{2}, [&](uint32_t* v) { return client->WriteMachineMode(v, E); },
+        [&](uint32_t* v) { return client->ReadMachineMode(v, E); }, "machine mode");
     uint8_t flag = 0;
     EXPECT_EQ(run([&] { return client->WriteFirmwareUpdateControl(1, &flag, E); }), RESULT_OK);
     int16_t readOnly = 5;
@@ -230,7 +266,8 @@ TEST_F(TwinSessionTest, BootLoaderTwinAnswersTwentyTwoAndTheConnectionStillStand
     log::setLevel(1);
     std::string out = captureStdout([&] { EXPECT_EQ(connect(), RESULT_OK); });
     int lines = 0;
-    for (size_t at = out.find("Bootloader active!"); at != std::string::npos; at = out.find("Bootloader active!", at + 1))
+    for (size_t at = out.find("Bootloader active!"); at != std::string::npos;
+         at = out.find("Bootloader active!", at + 1))
         ++lines;
     EXPECT_EQ(lines, 2) << out;
     EXPECT_THAT(out, HasSubstr("Connection operational\n"));

@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -25,7 +25,7 @@ struct FakeRequests : IDownloadRequests {
     uint8_t progressPercent = 0;
     std::vector<std::string> blockPaths;
     std::vector<uint32_t> blockIds, packetSizes;
-    std::vector<int64_t> localAddresses;  // -1: none
+    std::vector<int64_t> localAddresses;             // -1: none
     std::vector<std::vector<uint8_t>> fileContents;  // what each started file held at its start
     std::vector<std::string> firmwarePaths;
     bool fileExistedAtStart = false;
@@ -99,8 +99,10 @@ protected:
         ::setenv("TMPDIR", tmp.c_str(), 1);
     }
     void TearDown() override {
-        if (oldTmp.empty()) ::unsetenv("TMPDIR");
-        else ::setenv("TMPDIR", oldTmp.c_str(), 1);
+        if (oldTmp.empty())
+            ::unsetenv("TMPDIR");
+        else
+            ::setenv("TMPDIR", oldTmp.c_str(), 1);
         std::error_code ignored;
         fs::remove_all(dir, ignored);
     }

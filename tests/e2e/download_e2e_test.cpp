@@ -73,8 +73,9 @@ protected:
     }
 
     void startMachine(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{"--model", "crane", "--quiet", "--out-dir", dir.string(), "--record",
-                                      (dir / "record.json").string(), "--erase-ms", "200", "--reboot-ms", "200"};
+        std::vector<std::string> args{
+            "--model",    "crane", "--quiet",     "--out-dir", dir.string(), "--record", (dir / "record.json").string(),
+            "--erase-ms", "200",   "--reboot-ms", "200"};
         args.insert(args.end(), extra.begin(), extra.end());
         std::string error;
         ASSERT_TRUE(sim.start(args, error)) << error;

@@ -27,8 +27,8 @@ struct Model {
     uint8_t number;
 };
 std::ostream& operator<<(std::ostream& os, const Model& m) { return os << m.name; }
-const Model kModels[] = {{"wren", 1}, {"wren-2", 2}, {"finch", 3}, {"swift", 4},
-                         {"crane", 5}, {"robin", 6}, {"kestrel", 9}};
+const Model kModels[] = {{"wren", 1},  {"wren-2", 2}, {"finch", 3},  {"swift", 4},
+                         {"crane", 5}, {"robin", 6},  {"kestrel", 9}};
 
 // The legacy byte k of a sensor value, by the packing rules of the sensor answer.
 uint8_t sensorByte(const FeatureRequest& row, const EdsValues& eds, unsigned k) {
@@ -50,18 +50,18 @@ std::string descriptionFile() {
         return number + ";" + name + ";" + type + ";0;255;1;;;;;;;" + object + ";" + sub + "\r\n";
     };
     std::string f;
-    f += l("0", "\"Speed; max\"", "1", "12288", "1");        // 16: U8 0x3000/1
-    f += l("1", "Pressure", "3", "12289", "2");              // 17-18: U16 0x3001/2
-    f += l("3", "Level", "1", "12288", "3");                 // 19: U8 0x3000/3
-    f += l("4", "Total", "5", "12290", "1");                 // 20-23: U32 0x3002/1
-    f += l("8", "Offset", "2", "12291", "1");                // 24: I8 0x3003/1
-    f += l("9", "Trim", "4", "12292", "2");                  // 25-26: I16 0x3004/2
-    f += "11;Thirteen;1;0;255;1;;;;;;12288;7\r\n";           // 13 fields: skipped
-    f += "12;Fifteen;1;0;255;1;;;;;;;;12288;8\r\n";          // 15 fields: skipped
-    f += l("13", "Ratio", "7", "12294", "1");                // type code 7: skipped
-    f += l("14", "First", "1", "12288", "5");                // 30, replaced by the next line
-    f += l("14", "Second", "1", "12288", "6");               // 30: U8 0x3000/6
-    for (int k = 0; k < 8; ++k)                              // family counters 1 and 2 at 110..117
+    f += l("0", "\"Speed; max\"", "1", "12288", "1");  // 16: U8 0x3000/1
+    f += l("1", "Pressure", "3", "12289", "2");        // 17-18: U16 0x3001/2
+    f += l("3", "Level", "1", "12288", "3");           // 19: U8 0x3000/3
+    f += l("4", "Total", "5", "12290", "1");           // 20-23: U32 0x3002/1
+    f += l("8", "Offset", "2", "12291", "1");          // 24: I8 0x3003/1
+    f += l("9", "Trim", "4", "12292", "2");            // 25-26: I16 0x3004/2
+    f += "11;Thirteen;1;0;255;1;;;;;;12288;7\r\n";     // 13 fields: skipped
+    f += "12;Fifteen;1;0;255;1;;;;;;;;12288;8\r\n";    // 15 fields: skipped
+    f += l("13", "Ratio", "7", "12294", "1");          // type code 7: skipped
+    f += l("14", "First", "1", "12288", "5");          // 30, replaced by the next line
+    f += l("14", "Second", "1", "12288", "6");         // 30: U8 0x3000/6
+    for (int k = 0; k < 8; ++k)                        // family counters 1 and 2 at 110..117
         f += l(std::to_string(94 + k), "Hours " + std::to_string(k), "1", "16386", k < 4 ? "1" : "2");
     return f;
 }
@@ -139,11 +139,25 @@ TEST_P(EveryModel, ParametersCountersSensorsNumbersAndErrorMemory) {
     const long long u32 = eds.integer(0x3002, 1), i8 = eds.integer(0x3003, 1), i16 = eds.integer(0x3004, 2);
     auto r = readBlock(16, 11, false);
     EXPECT_EQ(stateOf(r.request), 1);
-    Bytes expected{0xAA, 0x07, 0x08, 0x01, 0x11, 16, 11,
-                   static_cast<uint8_t>(u8a), static_cast<uint8_t>(u16), static_cast<uint8_t>(u16 >> 8),
-                   static_cast<uint8_t>(u8b), static_cast<uint8_t>(u32), static_cast<uint8_t>(u32 >> 8),
-                   static_cast<uint8_t>(u32 >> 16), static_cast<uint8_t>(u32 >> 24), static_cast<uint8_t>(i8),
-                   static_cast<uint8_t>(i16), static_cast<uint8_t>(i16 >> 8), 0};
+    Bytes expected{0xAA,
+                   0x07,
+                   0x08,
+                   0x01,
+                   0x11,
+                   16,
+                   11,
+                   static_cast<uint8_t>(u8a),
+                   static_cast<uint8_t>(u16),
+                   static_cast<uint8_t>(u16 >> 8),
+                   static_cast<uint8_t>(u8b),
+                   static_cast<uint8_t>(u32),
+                   static_cast<uint8_t>(u32 >> 8),
+                   static_cast<uint8_t>(u32 >> 16),
+                   static_cast<uint8_t>(u32 >> 24),
+                   static_cast<uint8_t>(i8),
+                   static_cast<uint8_t>(i16),
+                   static_cast<uint8_t>(i16 >> 8),
+                   0};
     expected.push_back(orbel::frameChecksum(expected.data(), expected.size()));
     EXPECT_EQ(r.answer, expected);
 
@@ -195,7 +209,11 @@ TEST_P(EveryModel, ParametersCountersSensorsNumbersAndErrorMemory) {
     // Serial and material numbers both ways; a record longer than 13 bytes is refused.
     const uint32_t serialAddr = 645, materialAddr = 640;
     r = readBlock(serialAddr, 13, true);
-    EXPECT_EQ(r.data(), [&] { Bytes b = eds.octets(0x5404, 1); b.push_back(0); return b; }());
+    EXPECT_EQ(r.data(), [&] {
+        Bytes b = eds.octets(0x5404, 1);
+        b.push_back(0);
+        return b;
+    }());
     const Bytes newSerial{'S', 'N', '9', '9', '-', '1', '2', '3', '4', '5', '6', '7', '8'};
     EXPECT_EQ(writeBlock(0x0B, serialAddr, newSerial).answerState, 1);
     EXPECT_EQ(writeBlock(0x0B, serialAddr, Bytes(14, 'X')).requestState, 3);
@@ -276,22 +294,21 @@ TEST_P(EveryModel, ParametersCountersSensorsNumbersAndErrorMemory) {
     std::vector<std::string> writes;
     for (const auto& a : params)
         if (!a.read) writes.push_back(std::to_string(a.index - 0x3000) + "/" + std::to_string(a.sub) + "=" + a.data);
-    EXPECT_EQ(writes, (std::vector<std::string>{
-                          "0/1=5A",
-                          "0/1=5A", "1/2=3412",
-                          "0/1=5A", "1/2=3412", "2/1=01020304",
-                          "0/1=5A", "1/2=3412", "2/1=11223300",
-                          "0/1=5A", "1/2=3412", "2/1=11223300", "3/1=F0",
-                          "0/1=5A", "1/2=3412", "2/1=11223300", "3/1=F0",
-                          "0/1=5A", "1/2=3412", "0/3=07", "2/1=11223300", "3/1=F0"}));
+    EXPECT_EQ(writes, (std::vector<std::string>{"0/1=5A",       "0/1=5A",       "1/2=3412", "0/1=5A",       "1/2=3412",
+                                                "2/1=01020304", "0/1=5A",       "1/2=3412", "2/1=11223300", "0/1=5A",
+                                                "1/2=3412",     "2/1=11223300", "3/1=F0",   "0/1=5A",       "1/2=3412",
+                                                "2/1=11223300", "3/1=F0",       "0/1=5A",   "1/2=3412",     "0/3=07",
+                                                "2/1=11223300", "3/1=F0"}));
     EXPECT_EQ(record.value(0x3002, 1), 0x332211);
     EXPECT_EQ(record.value(0x3003, 1), -16);
     // The counter: read as a whole per byte, written once, as a whole, and not again.
     std::vector<std::string> counterWrites;
     size_t counterReads = 0;
     for (const auto& a : record.accesses(0x4000, 0x4006)) {
-        if (a.read) ++counterReads;
-        else counterWrites.push_back(std::to_string(a.index) + "/" + std::to_string(a.sub));
+        if (a.read)
+            ++counterReads;
+        else
+            counterWrites.push_back(std::to_string(a.index) + "/" + std::to_string(a.sub));
     }
     EXPECT_EQ(counterReads, kestrel ? 10u : 8u);
     EXPECT_EQ(counterWrites.size(), kestrel ? 2u : 1u);

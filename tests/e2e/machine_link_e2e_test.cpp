@@ -19,15 +19,15 @@ struct Model {
     const char* name;
     uint8_t family, number;  // 0xFB bytes 6 and 7
     uint8_t major, minor, patch;
-    uint8_t statusByte1;     // 0x01 answer in the machine's default mode
+    uint8_t statusByte1;  // 0x01 answer in the machine's default mode
 };
 
 std::ostream& operator<<(std::ostream& os, const Model& m) { return os << m.name; }
 
 const Model kModels[] = {
-    {"wren", 0x0A, 0x08, 2, 4, 1, 0x01},   {"wren-2", 0x0A, 0x09, 2, 4, 1, 0x01},
-    {"finch", 0x0A, 0x0A, 1, 12, 3, 0x01}, {"swift", 0x0A, 0x0B, 3, 1, 0, 0x01},
-    {"crane", 0x0A, 0x0C, 2, 5, 13, 0x01}, {"robin", 0x0A, 0x0E, 1, 0, 7, 0x01},
+    {"wren", 0x0A, 0x08, 2, 4, 1, 0x01},    {"wren-2", 0x0A, 0x09, 2, 4, 1, 0x01},
+    {"finch", 0x0A, 0x0A, 1, 12, 3, 0x01},  {"swift", 0x0A, 0x0B, 3, 1, 0, 0x01},
+    {"crane", 0x0A, 0x0C, 2, 5, 13, 0x01},  {"robin", 0x0A, 0x0E, 1, 0, 7, 0x01},
     {"kestrel", 0x0D, 0x01, 4, 2, 0, 0x01},
 };
 
@@ -93,13 +93,12 @@ TEST_P(EveryModel, ConnectsIdentifiesAndReportsStatus) {
     EXPECT_EQ(boot[4], 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Shipped, EveryModel, ::testing::ValuesIn(kModels),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name)
-                                 if (c == '-') c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Shipped, EveryModel, ::testing::ValuesIn(kModels), [](const auto& info) {
+    std::string name = info.param.name;
+    for (char& c : name)
+        if (c == '-') c = '_';
+    return name;
+});
 
 TEST_F(MachineLink, BootloaderMachineEndsIdleAndIdentifiesAsBootloader) {
     startMachine("bootloader");

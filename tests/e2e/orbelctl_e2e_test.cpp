@@ -158,8 +158,8 @@ TEST(OrbelctlDownloads, FirmwareAndCurveDataSucceed) {
     std::fclose(image);
     MachineSimProcess sim;
     std::string error;
-    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet", "--out-dir", dir, "--erase-ms", "100", "--reboot-ms", "100"},
-                          error))
+    ASSERT_TRUE(
+        sim.start({"--model", "crane", "--quiet", "--out-dir", dir, "--erase-ms", "100", "--reboot-ms", "100"}, error))
         << error;
     const Outcome run = orbelctl("--quiet --device " + sim.ptyPath() + " --timeout 30 firmware " + dir +
                                  "/fw.hex curve 0x300 " + dir + "/fw.hex");

@@ -23,8 +23,8 @@
 #include "fake_clock.h"
 #include "host_session.h"
 #include "legacy_host.h"
-#include "machine_sim_process.h"
 #include "machine_link/orbel_callbacks.h"
+#include "machine_sim_process.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_dll/orbel_dll.h"
 #include "platform/clock.h"
@@ -51,13 +51,13 @@ enum class Outcome : int { Done, FailedReported, WrongData, Hang, NoAnswerAfter,
 
 const char* nameOf(Outcome o) {
     switch (o) {
-    case Outcome::Done: return "done";
-    case Outcome::FailedReported: return "failed-reported";
-    case Outcome::WrongData: return "DONE WITH WRONG DATA";
-    case Outcome::Hang: return "HANG";
-    case Outcome::NoAnswerAfter: return "NO ANSWER AFTER";
-    case Outcome::NextSessionBroken: return "NEXT SESSION BROKEN";
-    case Outcome::NoTwin: return "machine-sim did not start";
+        case Outcome::Done: return "done";
+        case Outcome::FailedReported: return "failed-reported";
+        case Outcome::WrongData: return "DONE WITH WRONG DATA";
+        case Outcome::Hang: return "HANG";
+        case Outcome::NoAnswerAfter: return "NO ANSWER AFTER";
+        case Outcome::NextSessionBroken: return "NEXT SESSION BROKEN";
+        case Outcome::NoTwin: return "machine-sim did not start";
     }
     return "?";
 }
@@ -75,12 +75,12 @@ enum class Workload : int { ConnectIdentify, ParameterRead, ParameterWrite, Erro
 
 const char* nameOf(Workload w) {
     switch (w) {
-    case Workload::ConnectIdentify: return "connect+identify";
-    case Workload::ParameterRead: return "read 50 parameters";
-    case Workload::ParameterWrite: return "parameter write";
-    case Workload::ErrorMemory: return "error memory+clear";
-    case Workload::Firmware: return "firmware 64 KiB";
-    case Workload::CurveData: return "curve-data block";
+        case Workload::ConnectIdentify: return "connect+identify";
+        case Workload::ParameterRead: return "read 50 parameters";
+        case Workload::ParameterWrite: return "parameter write";
+        case Workload::ErrorMemory: return "error memory+clear";
+        case Workload::Firmware: return "firmware 64 KiB";
+        case Workload::CurveData: return "curve-data block";
     }
     return "?";
 }
@@ -138,42 +138,42 @@ std::vector<Fault> faultsFor(Workload w) {
         return Fault{name, {"--abort", std::string(object) + "=0x08000000"}};
     };
     switch (w) {
-    case Workload::ConnectIdentify:
-        all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x5404:1"}});  // the 13-byte serial number
-        all.push_back(abort("abort heartbeat setup", "0x1016:1"));
-        all.push_back(abort("abort diagnose session", "0x2222:1"));
-        all.push_back(abort("abort machine mode", "0x5600:1"));
-        all.push_back(abort("abort serial number", "0x5404:1"));
-        all.push_back(abort("abort version", "0x5401:1"));
-        all.push_back(abort("abort machine type", "0x2000:1"));
-        break;
-    // Parameters go in single-frame transfers, which the twin cannot restart halfway through:
-    // their workloads have no reboot cell.
-    case Workload::ParameterRead:
-        all.push_back(abort("abort first parameter", "0x3000:1"));
-        all.push_back(abort("abort 25th parameter", "0x3001:9"));
-        all.push_back(abort("abort last parameter", "0x3005:2"));
-        break;
-    case Workload::ParameterWrite:
-        all.push_back(abort("abort first write", "0x3000:15"));
-        all.push_back(abort("abort third write", "0x3001:1"));
-        all.push_back(abort("abort last write", "0x3001:2"));
-        break;
-    case Workload::ErrorMemory:
-        all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x5300:2"}});  // a 16-byte entry
-        all.push_back(abort("abort first entry", "0x5300:1"));
-        all.push_back(abort("abort third entry", "0x5300:3"));
-        break;
-    case Workload::Firmware:
-        all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x1F50:1"}});
-        all.push_back(abort("abort erase", "0x1F51:1"));
-        all.push_back(abort("abort image", "0x1F50:1"));
-        break;
-    case Workload::CurveData:
-        all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x5408"}});
-        all.push_back(abort("abort control record", "0x5407:1"));
-        all.push_back(abort("abort data packet", "0x5408"));
-        break;
+        case Workload::ConnectIdentify:
+            all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x5404:1"}});  // the 13-byte serial number
+            all.push_back(abort("abort heartbeat setup", "0x1016:1"));
+            all.push_back(abort("abort diagnose session", "0x2222:1"));
+            all.push_back(abort("abort machine mode", "0x5600:1"));
+            all.push_back(abort("abort serial number", "0x5404:1"));
+            all.push_back(abort("abort version", "0x5401:1"));
+            all.push_back(abort("abort machine type", "0x2000:1"));
+            break;
+        // Parameters go in single-frame transfers, which the twin cannot restart halfway through:
+        // their workloads have no reboot cell.
+        case Workload::ParameterRead:
+            all.push_back(abort("abort first parameter", "0x3000:1"));
+            all.push_back(abort("abort 25th parameter", "0x3001:9"));
+            all.push_back(abort("abort last parameter", "0x3005:2"));
+            break;
+        case Workload::ParameterWrite:
+            all.push_back(abort("abort first write", "0x3000:15"));
+            all.push_back(abort("abort third write", "0x3001:1"));
+            all.push_back(abort("abort last write", "0x3001:2"));
+            break;
+        case Workload::ErrorMemory:
+            all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x5300:2"}});  // a 16-byte entry
+            all.push_back(abort("abort first entry", "0x5300:1"));
+            all.push_back(abort("abort third entry", "0x5300:3"));
+            break;
+        case Workload::Firmware:
+            all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x1F50:1"}});
+            all.push_back(abort("abort erase", "0x1F51:1"));
+            all.push_back(abort("abort image", "0x1F50:1"));
+            break;
+        case Workload::CurveData:
+            all.push_back({"reboot mid-transfer", {"--reboot-in-transfer", "0x5408"}});
+            all.push_back(abort("abort control record", "0x5407:1"));
+            all.push_back(abort("abort data packet", "0x5408"));
+            break;
     }
     return all;
 }
@@ -379,8 +379,8 @@ Outcome downloadWorkload(Workload w, const std::string& dir, std::string& detail
     const bool firmware = w == Workload::Firmware;
     const std::string file = dir + (firmware ? "/fw.hex" : "/curve.bin");
     const Bytes& data = firmware ? kFirmware : kCurve;
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     std::string path = file;
     const int32_t started = firmware ? ORBEL_ConvStartFirmwareDownload(path.data())
                                      : ORBEL_ConvStartBlockDownloadFile(path.data(), kCurveAddress);
@@ -391,8 +391,8 @@ Outcome downloadWorkload(Workload w, const std::string& dir, std::string& detail
     const uint32_t start = platform::tickCountMs();
     for (;;) {
         uint8_t percent = 0;
-        const int32_t r = firmware ? ORBEL_ConvGetFirmwareDownloadProgress(&percent)
-                                   : ORBEL_ConvGetBlockDownloadProgress(&percent);
+        const int32_t r =
+            firmware ? ORBEL_ConvGetFirmwareDownloadProgress(&percent) : ORBEL_ConvGetBlockDownloadProgress(&percent);
         if (r != ORBEL_OK) break;
         if (exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size() < 4) {
             detail += "0x01 unanswered during the download";
@@ -496,11 +496,11 @@ CellResult runCell(const Cell& cell) {
                 int runs = 0;
                 // A download is long enough to run into the fault once.
                 if (w != Workload::Firmware && w != Workload::CurveData) do {
-                    detail.clear();
-                    result.outcome = dataWorkload(w, detail, false);
-                    ++runs;
-                } while (result.outcome == Outcome::Done &&
-                         platform::tickCountMs() - simStarted < kDataFaultsAtMs + kRunIntoFaultsMs);
+                        detail.clear();
+                        result.outcome = dataWorkload(w, detail, false);
+                        ++runs;
+                    } while (result.outcome == Outcome::Done &&
+                             platform::tickCountMs() - simStarted < kDataFaultsAtMs + kRunIntoFaultsMs);
                 if (runs > 0) detail = std::to_string(runs) + " runs into the fault, the last: " + detail + "; then ";
             }
             if (result.outcome == Outcome::Done)

@@ -15,7 +15,8 @@ struct LineBench {
     explicit LineBench(AdapterConfig ac, NodeConfig nc = {}, CandumpWriter* candump = nullptr)
         : record(t0),
           adapter(ac, record, log, candump, t0),
-          node(test::model("crane"), withOutDir(nc), record, log, [this](const CanFrame& f, Time t) { adapter.fromBus(f, t); }) {
+          node(test::model("crane"), withOutDir(nc), record, log,
+               [this](const CanFrame& f, Time t) { adapter.fromBus(f, t); }) {
         adapter.setBus([this](const CanFrame& f, Time t) { node.onFrame(f, t); });
         adapter.setHostPresent(true, t0);
         node.powerOn(t0);

@@ -65,9 +65,9 @@ TEST(EdsLoader, EveryShippedModelLoadsWithTheObjectsTheConverterUses) {
         unsigned number;
         bool moduleMode;
     };
-    for (const Expect& e : {Expect{"wren", 1, false}, Expect{"wren-2", 2, false}, Expect{"finch", 3, false},
-                            Expect{"swift", 4, false}, Expect{"crane", 5, false}, Expect{"robin", 6, false},
-                            Expect{"kestrel", 9, true}}) {
+    for (const Expect& e :
+         {Expect{"wren", 1, false}, Expect{"wren-2", 2, false}, Expect{"finch", 3, false}, Expect{"swift", 4, false},
+          Expect{"crane", 5, false}, Expect{"robin", 6, false}, Expect{"kestrel", 9, true}}) {
         SCOPED_TRACE(e.name);
         ObjectDictionary od = test::model(e.name);
         const OdEntry* type = od.entry(0x2000, 1);
@@ -83,9 +83,11 @@ TEST(EdsLoader, EveryShippedModelLoadsWithTheObjectsTheConverterUses) {
         EXPECT_EQ(od.entry(0x5300, 0)->asUnsigned(), 3u);
         EXPECT_EQ(od.object(0x2001) != nullptr, e.moduleMode);
         EXPECT_EQ(od.object(0x5600) != nullptr, !e.moduleMode);
-        for (uint16_t idx : {0x1016, 0x1017, 0x1F50, 0x1F51, 0x1F57, 0x2222, 0x5406, 0x5408}) EXPECT_NE(od.object(idx), nullptr) << std::hex << idx;
+        for (uint16_t idx : {0x1016, 0x1017, 0x1F50, 0x1F51, 0x1F57, 0x2222, 0x5406, 0x5408})
+            EXPECT_NE(od.object(idx), nullptr) << std::hex << idx;
         for (uint16_t base : {0x3000, 0x4000, 0x5200})
-            for (uint16_t t = 0; t < 7; ++t) EXPECT_NE(od.object(static_cast<uint16_t>(base + t)), nullptr) << std::hex << base + t;
+            for (uint16_t t = 0; t < 7; ++t)
+                EXPECT_NE(od.object(static_cast<uint16_t>(base + t)), nullptr) << std::hex << base + t;
         for (uint16_t t = 0; t < 6; ++t) EXPECT_NE(od.object(static_cast<uint16_t>(0x5100 + t)), nullptr);
         EXPECT_EQ(od.entry(0x5206, 1)->type, DataType::Real32);
     }
@@ -93,7 +95,8 @@ TEST(EdsLoader, EveryShippedModelLoadsWithTheObjectsTheConverterUses) {
 
 TEST(EdsLoader, BootloaderLacksTheApplicationObjects) {
     ObjectDictionary od = test::model("bootloader");
-    for (uint16_t idx : {0x1016, 0x2222, 0x2000, 0x2001, 0x5600, 0x5401, 0x3000, 0x5300}) EXPECT_EQ(od.object(idx), nullptr) << std::hex << idx;
+    for (uint16_t idx : {0x1016, 0x2222, 0x2000, 0x2001, 0x5600, 0x5401, 0x3000, 0x5300})
+        EXPECT_EQ(od.object(idx), nullptr) << std::hex << idx;
     for (uint16_t idx : {0x1017, 0x1F50, 0x1F51, 0x1F57, 0x5406}) EXPECT_NE(od.object(idx), nullptr) << std::hex << idx;
 }
 
@@ -115,7 +118,8 @@ TEST(EdsLoader, MalformedFilesNameFileAndLine) {
         {"[2000]\nParameterName=x\nObjectType=0x8\nSubNumber=2\n[2000sub0]\nParameterName=n\nDataType=0x0005\n"
          "AccessType=ro\n",
          "bad.eds:4: SubNumber is 2 but 1 sub-index sections exist"},
-        {"[2001sub1]\nParameterName=x\nDataType=0x0005\nAccessType=rw\n", "bad.eds:1: [2001sub1] has no object section"},
+        {"[2001sub1]\nParameterName=x\nDataType=0x0005\nAccessType=rw\n",
+         "bad.eds:1: [2001sub1] has no object section"},
         {"[ManufacturerObjects]\nSupportedObjects=1\n1=0x2000\n", "bad.eds:3: [ManufacturerObjects] names 0x2000"},
         {"[2000\nParameterName=x\n", "bad.eds:1: section header without closing"},
         {"ParameterName=x\n", "bad.eds:1: key outside of any section"},
@@ -143,9 +147,10 @@ TEST(EdsLoader, MissingFileIsReportedByName) {
 }
 
 TEST(EdsLoader, CommentsBlankLinesAndCaseOfKeysDoNotMatter) {
-    ObjectDictionary od = parseEds("; comment\n\n[2000]\nparametername=x\nDATATYPE=0x0006\naccesstype=RW\n"
-                                   "defaultvalue=0x1234\n",
-                                   "ok.eds", 10);
+    ObjectDictionary od = parseEds(
+        "; comment\n\n[2000]\nparametername=x\nDATATYPE=0x0006\naccesstype=RW\n"
+        "defaultvalue=0x1234\n",
+        "ok.eds", 10);
     EXPECT_EQ(od.entry(0x2000, 0)->asUnsigned(), 0x1234u);
     EXPECT_TRUE(od.entry(0x2000, 0)->writable());
 }

@@ -37,7 +37,8 @@ uint32_t download(NodeBench& b, uint16_t index, uint8_t sub, const std::vector<u
         EXPECT_EQ(out.size(), 1u);
         if (out.empty()) return 1;
         if (out[0].data[0] == 0x80)
-            return static_cast<uint32_t>(out[0].data[4] | out[0].data[5] << 8 | out[0].data[6] << 16 | out[0].data[7] << 24);
+            return static_cast<uint32_t>(out[0].data[4] | out[0].data[5] << 8 | out[0].data[6] << 16 |
+                                         out[0].data[7] << 24);
         toggle ^= 1;
     }
     return 0;
@@ -131,7 +132,8 @@ TEST(FirmwareUpdate, UnknownProgramControlValueIsOutOfRange) {
     EXPECT_EQ(b.ask({0x2F, 0x51, 0x1F, 0x01, 0x09, 0, 0, 0}), bytes8({0x80, 0x51, 0x1F, 0x01, 0x30, 0x00, 0x09, 0x06}));
 }
 
-std::vector<uint8_t> control(uint32_t id, uint32_t psize, uint32_t count, uint32_t total, uint32_t index, uint16_t state) {
+std::vector<uint8_t> control(uint32_t id, uint32_t psize, uint32_t count, uint32_t total, uint32_t index,
+                             uint16_t state) {
     BlockControl c;
     c.blockId = id;
     c.packetSize = psize;
@@ -236,7 +238,8 @@ TEST(MachineObjects, ModeObjectsFollowTheModel) {
     EXPECT_EQ(crane.ask({0x40, 0x00, 0x56, 0x01, 0, 0, 0, 0}), bytes8({0x43, 0x00, 0x56, 0x01, 2, 0, 0, 0}));
     EXPECT_EQ(crane.ask({0x40, 0x01, 0x20, 0x01, 0, 0, 0, 0})[0], 0x80);
     NodeBench kestrel("kestrel");
-    EXPECT_EQ(kestrel.ask({0x40, 0x00, 0x56, 0x01, 0, 0, 0, 0}), bytes8({0x80, 0x00, 0x56, 0x01, 0x00, 0x00, 0x02, 0x06}));
+    EXPECT_EQ(kestrel.ask({0x40, 0x00, 0x56, 0x01, 0, 0, 0, 0}),
+              bytes8({0x80, 0x00, 0x56, 0x01, 0x00, 0x00, 0x02, 0x06}));
     EXPECT_EQ(kestrel.ask({0x40, 0x01, 0x20, 0x01, 0, 0, 0, 0}), bytes8({0x43, 0x01, 0x20, 0x01, 1, 0, 0, 0}));
     EXPECT_EQ(kestrel.ask({0x23, 0x01, 0x20, 0x01, 6, 0, 0, 0})[0], 0x60);
 }

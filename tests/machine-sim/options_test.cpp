@@ -29,8 +29,8 @@ TEST(Options, AbortRulesAndObjectReferences) {
     r = parseAbortRule("0x2000=0x06020000");
     ASSERT_TRUE(r);
     EXPECT_FALSE(r->sub);
-    for (const char* bad : {"0x2000", "0x2000=", "=0x06020000", "0x12345=1", "0x2000:256=1", "0x2000=0", "0x2000=-1",
-                            "0x2000:x=1"})
+    for (const char* bad :
+         {"0x2000", "0x2000=", "=0x06020000", "0x12345=1", "0x2000:256=1", "0x2000=0", "0x2000=-1", "0x2000:x=1"})
         EXPECT_FALSE(parseAbortRule(bad)) << bad;
 }
 
@@ -47,9 +47,26 @@ TEST(Options, ModelsAreFoundByNameNumberAndFileName) {
 TEST(Options, CommandLineFillsTheConfiguration) {
     CommandLine cl;
     std::string error;
-    ASSERT_TRUE(parse({"--models-dir", MODELS_DIR, "-m", "kestrel", "-n", "12", "--line-timing", "--drop-every", "5",
-                       "--drop-direction", "to-host", "--abort", "0x5401:1=0x08000024", "--reboot-in-transfer",
-                       "0x1F50:1", "--silent-after-ms", "2000", "--delay-answers-ms", "30", "-q"},
+    ASSERT_TRUE(parse({"--models-dir",
+                       MODELS_DIR,
+                       "-m",
+                       "kestrel",
+                       "-n",
+                       "12",
+                       "--line-timing",
+                       "--drop-every",
+                       "5",
+                       "--drop-direction",
+                       "to-host",
+                       "--abort",
+                       "0x5401:1=0x08000024",
+                       "--reboot-in-transfer",
+                       "0x1F50:1",
+                       "--silent-after-ms",
+                       "2000",
+                       "--delay-answers-ms",
+                       "30",
+                       "-q"},
                       cl, error))
         << error;
     const SimConfig& c = cl.config;
@@ -93,11 +110,16 @@ TEST(Options, ErrorEntriesFromFileAndCommandLine) {
 }
 
 TEST(Options, BadValuesAreRefusedWithAMessage) {
-    for (std::vector<std::string> args : {std::vector<std::string>{"-n", "0"}, {"-n", "128"}, {"--drop-share", "1.5"},
-                                          {"--abort", "nonsense"}, {"--reboot-in-transfer", "0xZZ"},
+    for (std::vector<std::string> args : {std::vector<std::string>{"-n", "0"},
+                                          {"-n", "128"},
+                                          {"--drop-share", "1.5"},
+                                          {"--abort", "nonsense"},
+                                          {"--reboot-in-transfer", "0xZZ"},
                                           {"-m", "no-such-model", "--models-dir", MODELS_DIR},
-                                          {"-m", "crane", "-e", "x.eds"}, {"--drop-direction", "sideways"},
-                                          {"--error", "1:2:3:4"}, {"--errors-file", "/nonexistent/errors"}}) {
+                                          {"-m", "crane", "-e", "x.eds"},
+                                          {"--drop-direction", "sideways"},
+                                          {"--error", "1:2:3:4"},
+                                          {"--errors-file", "/nonexistent/errors"}}) {
         CommandLine cl;
         std::string error;
         EXPECT_FALSE(parse(args, cl, error)) << args[0];

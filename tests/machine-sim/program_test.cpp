@@ -93,13 +93,16 @@ public:
         ::kill(pid_, sig);
         return wait(limit, t0, took);
     }
-    int wait(std::chrono::milliseconds limit, std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now(),
+    int wait(std::chrono::milliseconds limit,
+             std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now(),
              std::chrono::milliseconds* took = nullptr) {
         while (std::chrono::steady_clock::now() - t0 < limit) {
             int status = 0;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 exited_ = true;
-                if (took) *took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+                if (took)
+                    *took =
+                        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
             std::this_thread::sleep_for(5ms);

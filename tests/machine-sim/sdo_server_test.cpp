@@ -85,14 +85,14 @@ TEST(SdoServer, DomainRecordsKeepTheirWireSize) {
 
 TEST(SdoServer, AccessErrorsAnswerWithTheirCiA301Codes) {
     NodeBench b;
-    EXPECT_EQ(abortOf(b.ask({0x40, 0x99, 0x59, 0x01, 0, 0, 0, 0})), 0x06020000u);           // no object
-    EXPECT_EQ(abortOf(b.ask({0x40, 0x00, 0x53, 0x04, 0, 0, 0, 0})), 0x06090011u);           // error entry 4 of 3
-    EXPECT_EQ(abortOf(b.ask({0x2F, 0x00, 0x51, 0x01, 1, 0, 0, 0})), 0x06010002u);           // input is read-only
-    EXPECT_EQ(abortOf(b.ask({0x40, 0x50, 0x1F, 0x01, 0, 0, 0, 0})), 0x06010001u);           // program data write-only
-    EXPECT_EQ(abortOf(b.ask({0x23, 0x00, 0x56, 0x01, 7, 0, 0, 0})), 0x06090031u);           // machine mode above 2
-    EXPECT_EQ(abortOf(b.ask({0xE0, 0x00, 0x10, 0x00, 0, 0, 0, 0})), 0x05040001u);           // no such command
-    EXPECT_EQ(abortOf(b.ask({0x60, 0, 0, 0, 0, 0, 0, 0})), 0x05040001u);                    // segment out of turn
-    auto r = b.sdo({0x40, 0x00, 0x10});                                                      // short frame
+    EXPECT_EQ(abortOf(b.ask({0x40, 0x99, 0x59, 0x01, 0, 0, 0, 0})), 0x06020000u);  // no object
+    EXPECT_EQ(abortOf(b.ask({0x40, 0x00, 0x53, 0x04, 0, 0, 0, 0})), 0x06090011u);  // error entry 4 of 3
+    EXPECT_EQ(abortOf(b.ask({0x2F, 0x00, 0x51, 0x01, 1, 0, 0, 0})), 0x06010002u);  // input is read-only
+    EXPECT_EQ(abortOf(b.ask({0x40, 0x50, 0x1F, 0x01, 0, 0, 0, 0})), 0x06010001u);  // program data write-only
+    EXPECT_EQ(abortOf(b.ask({0x23, 0x00, 0x56, 0x01, 7, 0, 0, 0})), 0x06090031u);  // machine mode above 2
+    EXPECT_EQ(abortOf(b.ask({0xE0, 0x00, 0x10, 0x00, 0, 0, 0, 0})), 0x05040001u);  // no such command
+    EXPECT_EQ(abortOf(b.ask({0x60, 0, 0, 0, 0, 0, 0, 0})), 0x05040001u);           // segment out of turn
+    auto r = b.sdo({0x40, 0x00, 0x10});                                            // short frame
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(abortOf(r[0].data), 0x08000000u);
     EXPECT_EQ(b.record.sdo().back().report.abortCode, 0x08000000u);
@@ -159,7 +159,8 @@ struct BlockDownload {
                 for (std::size_t i = 0; i < 7 && at + i < data.size(); ++i) f.data[1 + i] = data[at + i];
                 last = at + 7 >= data.size();
                 f.data[0] = static_cast<uint8_t>((last ? 0x80 : 0) | seq);
-                const bool lose = std::find(loseSegmentsOnce.begin(), loseSegmentsOnce.end(), sent) != loseSegmentsOnce.end();
+                const bool lose =
+                    std::find(loseSegmentsOnce.begin(), loseSegmentsOnce.end(), sent) != loseSegmentsOnce.end();
                 ++sent;
                 if (lose) {
                     loseSegmentsOnce.erase(std::find(loseSegmentsOnce.begin(), loseSegmentsOnce.end(), sent - 1));
@@ -267,7 +268,8 @@ TEST(SdoServer, BlockUploadWithPartialAcknowledgementAndCrc) {
     EXPECT_EQ(seg[1].data[1], entry[14]);
     auto end = b.ask({0xA2, 2, 3, 0, 0, 0, 0, 0});
     const uint16_t crc = blockCrc(entry.data(), entry.size());
-    EXPECT_EQ(end, bytes8({0xC1 | 5 << 2, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8), 0, 0, 0, 0, 0}));
+    EXPECT_EQ(end,
+              bytes8({0xC1 | 5 << 2, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8), 0, 0, 0, 0, 0}));
     EXPECT_TRUE(b.sdo({0xA1, 0, 0, 0, 0, 0, 0, 0}).empty());
     ASSERT_EQ(b.record.sdo().size(), 1u);
     EXPECT_EQ(b.record.sdo()[0].report.mode, SdoMode::Block);

@@ -10,15 +10,16 @@ namespace {
 
 TEST(SimRecord, JsonHoldsAbortsLongTransfersShortenedAndFinalValues) {
     test::NodeBench b;
-    b.ask({0x40, 0x99, 0x59, 0x01, 0, 0, 0, 0});                   // no such object
-    b.ask({0x2B, 0x01, 0x30, 0x02, 0x34, 0x12, 0, 0});              // parameter write
+    b.ask({0x40, 0x99, 0x59, 0x01, 0, 0, 0, 0});        // no such object
+    b.ask({0x2B, 0x01, 0x30, 0x02, 0x34, 0x12, 0, 0});  // parameter write
     SdoTransferReport big;
     big.index = 0x1F50;
     big.sub = 1;
     big.mode = SdoMode::Block;
     big.data.assign(1000, 0xAB);
     b.record.addSdo(big, b.t);
-    const auto j = nlohmann::json::parse(b.record.toJson(b.node.dictionary(), {"/dev/pts/9", "crane.eds", "Crane", 10}));
+    const auto j =
+        nlohmann::json::parse(b.record.toJson(b.node.dictionary(), {"/dev/pts/9", "crane.eds", "Crane", 10}));
     ASSERT_EQ(j["sdo"].size(), 3u);
     EXPECT_EQ(j["sdo"][0]["abort"], "0x06020000");
     EXPECT_EQ(j["sdo"][0]["aborted_by"], "machine");

@@ -26,8 +26,9 @@ protected:
         conv = ORBEL_Conv::getInstance();
         conv->setConnected();
         conv->setMachineType({1, 5, 0});  // Crane
-        std::string path = dir.file("p.csv", "0;A;1;;;;;;;;;;12288;1\n1;B;3;;;;;;;;;;12289;2\n"
-                                             "94;s;1;;;;;;;;;;16386;1\n95;m;1;;;;;;;;;;16386;1\n");
+        std::string path = dir.file("p.csv",
+                                    "0;A;1;;;;;;;;;;12288;1\n1;B;3;;;;;;;;;;12289;2\n"
+                                    "94;s;1;;;;;;;;;;16386;1\n95;m;1;;;;;;;;;;16386;1\n");
         ASSERT_EQ(ORBEL_ConvAddParameterDescription(path.data(), 0), ORBEL_OK);
     }
     void TearDown() override {
@@ -224,14 +225,15 @@ TEST_F(BlockCommands, ErrorMemoryChainStopsAtTheLastSubIndexAndItsAnswerStaysInT
 
 TEST_F(BlockCommands, EveryClassBoundaryWithLengthsZeroOneAnd255StaysInsideTheAnswer) {
     // Every request completes inside its start; the error memory ends at its first entry.
-    const uint32_t addresses[] = {0,   2,   3,   4,   5,   15,  16,  255, 256, 277, 278, 283, 284, 287, 288,  300,
-                                  303, 335, 336, 368, 369, 511, 512, 576, 577, 619, 620, 640, 645, 0x27FF, 0x2800,
-                                  0x57FF, 0x5800, 0xFFFF};
+    const uint32_t addresses[] = {0,   2,   3,   4,   5,   15,     16,     255,    256,    277,   278, 283,
+                                  284, 287, 288, 300, 303, 335,    336,    368,    369,    511,   512, 576,
+                                  577, 619, 620, 640, 645, 0x27FF, 0x2800, 0x57FF, 0x5800, 0xFFFF};
     for (const int32_t model : {5, 9, 6}) {
         conv->setMachineType({100 + model, model, 0});
         for (const uint32_t address : addresses) {
             for (const uint8_t length : {0, 1, 255}) {
-                const Bytes read = ask(0x1D, {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), length});
+                const Bytes read =
+                    ask(0x1D, {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), length});
                 ASSERT_EQ(read.size(), 5u);
                 settle();
                 const Bytes answer = ask(0x1E);
@@ -264,15 +266,17 @@ TEST_F(BlockCommands, TraceLinesSayWhatHappened) {
     std::string path = dir.file("bad.csv", "1;short;1\n2;Float;7;;;;;;;;;;12294;1\n0;Again;1;;;;;;;;;;12288;2\n");
     ORBEL_ConvAddParameterDescription(path.data(), 0);
     const std::string trace = ::testing::internal::GetCapturedStdout();
-    for (const char* line :
-         {"ORBEL_ClbReadBlock(): unkown address 0x7000 requested\n", "ORBEL_ClbReadBlock(): requested addr 0x0010 requested length 1\n",
-          "ReadMachineParameter_callback(): 0x13\n", "ORBEL_ClbReadBlock(): error memory request failed 18\n",
-          "ORBEL_ParameterHandler::AddParameterDescription(): unable to split line 1;short;1\n",
-          "ORBEL_ParameterHandler::AddParameterDescription(): unable to parse parameter type! Float - parameter 18 will be "
-          "ignored\n",
-          "ORBEL_ParameterList::AddParameter(): parameter 16 with name Again already exists - duplicate?\n",
-          "ORBEL_ParameterHandler::RunReadRequest(): starting new parameter request param type: 0x0001 sub index: 1 "
-          "parameter address: 0x10\n"})
+    for (
+        const char* line :
+        {"ORBEL_ClbReadBlock(): unkown address 0x7000 requested\n",
+         "ORBEL_ClbReadBlock(): requested addr 0x0010 requested length 1\n", "ReadMachineParameter_callback(): 0x13\n",
+         "ORBEL_ClbReadBlock(): error memory request failed 18\n",
+         "ORBEL_ParameterHandler::AddParameterDescription(): unable to split line 1;short;1\n",
+         "ORBEL_ParameterHandler::AddParameterDescription(): unable to parse parameter type! Float - parameter 18 will be "
+         "ignored\n",
+         "ORBEL_ParameterList::AddParameter(): parameter 16 with name Again already exists - duplicate?\n",
+         "ORBEL_ParameterHandler::RunReadRequest(): starting new parameter request param type: 0x0001 sub index: 1 "
+         "parameter address: 0x10\n"})
         EXPECT_NE(trace.find(line), std::string::npos) << line;
 }
 

@@ -6,18 +6,18 @@
 #include "fake_client.h"
 #include "fake_clock.h"
 #include "machine_link/orbel_callbacks.h"
-#include "machine_link/orbel_reconnect.h"
 #include "machine_link/orbel_commdiag.h"
+#include "machine_link/orbel_reconnect.h"
 #include "orbel_conv/orbel_conv.h"
 
 namespace {
 
-using orbeltest::FakeClient;
 using CommDiag::RESULT_BUS_NOT_ACCESSIBLE;
 using CommDiag::RESULT_CONNECTION_ABORTED;
 using CommDiag::RESULT_FAILED;
 using CommDiag::RESULT_NO_OBJECT;
 using CommDiag::RESULT_TIMEOUT;
+using orbeltest::FakeClient;
 
 class ConnectionSequence : public ::testing::Test {
 protected:
@@ -31,7 +31,9 @@ protected:
         ORBEL_CommDiag::setClientForTesting(nullptr);
     }
     // The machine's restart time passes at once; or it does not pass until the test ends it.
-    void reconnectAtOnce() { clock.setWaitHook([] {}); }
+    void reconnectAtOnce() {
+        clock.setWaitHook([] {});
+    }
     void reconnectNever() { clock.setWaitHook(nullptr); }
 
     void completeElement(int result, uint32_t value) {

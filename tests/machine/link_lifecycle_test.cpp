@@ -124,13 +124,13 @@ TEST_F(BusyBeforeStart, SensorReadsCompletingInsideTheirStartStoreEachValueInIts
         if (row.bitShift > 0) continue;  // shifted rows collect bits of several reads
         const int want = 100 + row.canSubIndex;
         switch (row.valueType) {
-        case 1: EXPECT_EQ(row.valueU8, want) << entry.first; break;
-        case 2: EXPECT_EQ(row.valueU16, want) << entry.first; break;
-        case 3: EXPECT_EQ(row.valueU32, static_cast<uint32_t>(want)) << entry.first; break;
-        case 4: EXPECT_EQ(row.valueI8, static_cast<int8_t>(want)) << entry.first; break;
-        case 5: EXPECT_EQ(row.valueI16, want) << entry.first; break;
-        case 6: EXPECT_EQ(row.valueI32, want) << entry.first; break;
-        default: EXPECT_EQ(row.valueFloat, static_cast<float>(want)) << entry.first; break;
+            case 1: EXPECT_EQ(row.valueU8, want) << entry.first; break;
+            case 2: EXPECT_EQ(row.valueU16, want) << entry.first; break;
+            case 3: EXPECT_EQ(row.valueU32, static_cast<uint32_t>(want)) << entry.first; break;
+            case 4: EXPECT_EQ(row.valueI8, static_cast<int8_t>(want)) << entry.first; break;
+            case 5: EXPECT_EQ(row.valueI16, want) << entry.first; break;
+            case 6: EXPECT_EQ(row.valueI32, want) << entry.first; break;
+            default: EXPECT_EQ(row.valueFloat, static_cast<float>(want)) << entry.first; break;
         }
     }
 }

@@ -106,14 +106,16 @@ TEST(FamilyBase, ChargerBlockConversionRefusesWhatWouldUnderOrOverrun) {
     uint32_t length = 1;
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(swift.dataBlockConv(520, source, &length, destination, sizeof destination));
-    EXPECT_NE(::testing::internal::GetCapturedStdout().find("MachineSpecificHeron::dataBlockConv(): unable to convert 1 bytes"),
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find(
+                  "MachineSpecificHeron::dataBlockConv(): unable to convert 1 bytes"),
               std::string::npos)
         << "a refusal is traced";
     length = 8;
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(swift.dataBlockConv(520, source, &length, destination, sizeof destination))
         << "6 bytes do not fit a 4-byte destination";
-    EXPECT_NE(::testing::internal::GetCapturedStdout().find("MachineSpecificHeron::dataBlockConv(): unable to convert 8 bytes"),
+    EXPECT_NE(::testing::internal::GetCapturedStdout().find(
+                  "MachineSpecificHeron::dataBlockConv(): unable to convert 8 bytes"),
               std::string::npos);
 }
 

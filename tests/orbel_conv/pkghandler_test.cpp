@@ -39,7 +39,7 @@ TEST_F(PackageFraming, EveryKnownCommandIsAnsweredWithTheTableLengthAndAValidChe
     const struct {
         uint8_t code;
         uint8_t length;
-    } table[] = {{0x01, 6}, {0x03, 2}, {0x04, 8}, {0x07, 2}, {0x08, 7}, {0x0B, 2}, {0x0C, 2},
+    } table[] = {{0x01, 6}, {0x03, 2}, {0x04, 8}, {0x07, 2},  {0x08, 7}, {0x0B, 2}, {0x0C, 2},
                  {0x0D, 2}, {0x0E, 2}, {0x0F, 2}, {0x10, 27}, {0x1D, 2}, {0x1E, 7}, {0x1F, 2},
                  {0xD5, 2}, {0xE6, 2}, {0xFA, 2}, {0xFB, 24}, {0xFE, 2}};
     ORBEL_Conv::getInstance();  // the table is built with the converter

@@ -18,8 +18,8 @@ namespace {
 using orbeltest::FakeParameterLink;
 using orbeltest::TempDir;
 
-std::string line(const std::string& number, const std::string& name, const std::string& type,
-                 const std::string& object, const std::string& sub) {
+std::string line(const std::string& number, const std::string& name, const std::string& type, const std::string& object,
+                 const std::string& sub) {
     return number + ";" + name + ";" + type + ";a;b;c;d;e;f;g;h;i;" + object + ";" + sub;
 }
 
@@ -65,19 +65,19 @@ protected:
 };
 
 TEST_F(DescriptionFile, LoadsFourteenFieldLinesAndSkipsTheRestLaterDuplicateWinning) {
-    const std::string content =
-        line("5", "Speed", "3", "12289", "2") + "\n" +                       // 2 bytes at 21, 0x3001/2
-        line("6", "\"Name;with;semicolons\"", "1", "12288", "3") + "\n" +    // quoted name, one field
-        "1;thirteen;1;a;b;c;d;e;f;g;h;12288;1\n" +                            // 13 fields
-        "2;fifteen;1;a;b;c;d;e;f;g;h;i;j;12288;1\n" +                         // 15 fields
-        line("3", "Float", "7", "12294", "1") + "\n" +                        // type code 7
-        line("0", "Type0", "0", "12288", "1") + "\n" +                        // type code 0
-        line("70000", "Far", "1", "12288", "1") + "\n" +                      // address beyond 16 bits
-        line("-17", "Negative", "1", "12288", "1") + "\n" +                   // address below 0
-        line("8", "First", "1", "12288", "4") + "\n" +
-        line("8", "Second", "5", "12290", "300") + "\n" +                     // duplicate of 8: wins
-        "\n" +                                                                // empty line
-        line("9", "NoLineEnd", "2", "12288", "9");                            // last line, no LF
+    const std::string content = line("5", "Speed", "3", "12289", "2") + "\n" +  // 2 bytes at 21, 0x3001/2
+                                line("6", "\"Name;with;semicolons\"", "1", "12288", "3") +
+                                "\n" +                                               // quoted name, one field
+                                "1;thirteen;1;a;b;c;d;e;f;g;h;12288;1\n" +           // 13 fields
+                                "2;fifteen;1;a;b;c;d;e;f;g;h;i;j;12288;1\n" +        // 15 fields
+                                line("3", "Float", "7", "12294", "1") + "\n" +       // type code 7
+                                line("0", "Type0", "0", "12288", "1") + "\n" +       // type code 0
+                                line("70000", "Far", "1", "12288", "1") + "\n" +     // address beyond 16 bits
+                                line("-17", "Negative", "1", "12288", "1") + "\n" +  // address below 0
+                                line("8", "First", "1", "12288", "4") + "\n" +
+                                line("8", "Second", "5", "12290", "300") + "\n" +  // duplicate of 8: wins
+                                "\n" +                                             // empty line
+                                line("9", "NoLineEnd", "2", "12288", "9");         // last line, no LF
     ASSERT_TRUE(handler.AddParameterDescription(dir.file("a.txt", content).c_str(), 0));
 
     EXPECT_EQ(handler.parameterCount(0), 4u);

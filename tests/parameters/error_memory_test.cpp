@@ -1,8 +1,8 @@
 // The error-memory copy: legacy records, clearing by zero write-backs, and the limits of both.
 #include <gtest/gtest.h>
 
-#include "fake_parameter_link.h"
 #include "common/orbel_convbuffer.h"
+#include "fake_parameter_link.h"
 #include "parameters/orbel_errormemoryhandler.h"
 
 namespace {

@@ -20,8 +20,8 @@ public:
     };
     std::vector<Request> requests;
     int32_t nextResult = 0;
-    std::vector<int32_t> results;           // consumed first, one per request, before nextResult
-    std::function<void()> onStart;          // runs inside the start, as a fast completion would
+    std::vector<int32_t> results;   // consumed first, one per request, before nextResult
+    std::function<void()> onStart;  // runs inside the start, as a fast completion would
     uint32_t mainCounter = 0;
 
     int32_t ReadMachineParameter(int32_t t, uint8_t s) override { return record({"ReadMachineParameter", t, s}); }
@@ -40,10 +40,10 @@ public:
     }
     uint8_t handleReadOpHoursCounter(uint32_t address, uint32_t s) override {
         switch ((address - 110) % 4) {
-        case 0: return static_cast<uint8_t>(s % 60);
-        case 1: return static_cast<uint8_t>((s % 3600) / 60);
-        case 2: return static_cast<uint8_t>(s / 3600);
-        default: return static_cast<uint8_t>(s / 921600);
+            case 0: return static_cast<uint8_t>(s % 60);
+            case 1: return static_cast<uint8_t>((s % 3600) / 60);
+            case 2: return static_cast<uint8_t>(s / 3600);
+            default: return static_cast<uint8_t>(s / 921600);
         }
     }
     uint32_t getOpHoursCounterStartAddr(uint32_t address) override {

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "fake_parameter_link.h"
 #include "common/orbel_convbuffer.h"
+#include "fake_parameter_link.h"
 #include "parameters/orbel_parameterhandler.h"
 #include "temp_dir.h"
 
@@ -24,14 +24,14 @@ class ParameterHandler : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string file;
-        file += line(0, "U8", 1, 0x3000, 1);        // 16
-        file += line(1, "U16", 3, 0x3001, 2);       // 17-18
-        file += line(3, "U8b", 2, 0x3000, 3);       // 19
-        file += line(4, "U32", 5, 0x3002, 4);       // 20-23
-        file += line(8, "I8", 1, 0x3003, 1);        // 24
-        file += line(9, "I16", 3, 0x3004, 1);       // 25-26
-        file += line(11, "I32", 5, 0x3005, 1);      // 27-30
-        file += line(15, "Float", 5, 0x3006, 1);    // 31-34, never on the bus
+        file += line(0, "U8", 1, 0x3000, 1);              // 16
+        file += line(1, "U16", 3, 0x3001, 2);             // 17-18
+        file += line(3, "U8b", 2, 0x3000, 3);             // 19
+        file += line(4, "U32", 5, 0x3002, 4);             // 20-23
+        file += line(8, "I8", 1, 0x3003, 1);              // 24
+        file += line(9, "I16", 3, 0x3004, 1);             // 25-26
+        file += line(11, "I32", 5, 0x3005, 1);            // 27-30
+        file += line(15, "Float", 5, 0x3006, 1);          // 31-34, never on the bus
         file += line(19, "SignedCounter", 1, 0x4003, 1);  // 35
         file += line(20, "FloatCounter", 5, 0x4006, 1);   // 36-39
         // Family counter 1 at 110..113 without its hours-high byte; counter 2 at 114..117.
@@ -92,7 +92,7 @@ TEST_F(ParameterHandler, ReadsOneObjectPerParameterLowestFirstAndAnswersLittleEn
         EXPECT_EQ(link.requests[i].type, expectedTypes[i]) << i;
     }
     EXPECT_EQ(answer(16, 15), (std::vector<uint8_t>{0xAB, 0x34, 0x12, 0x5C, 0xD4, 0xC3, 0xB2, 0xA1, 0xF6, 0x18, 0xFC,
-                                                     0xFE, 0xFF, 0xFF, 0xFF, 0xEE, 0xEE}));
+                                                    0xFE, 0xFF, 0xFF, 0xFF, 0xEE, 0xEE}));
 }
 
 TEST_F(ParameterHandler, ARangeStartingInsideAParameterAndOneEndingInsideIt) {

@@ -1,15 +1,15 @@
 #pragma once
 // Lets a test wait until another thread really sits in poll() (Linux), instead of sleeping and
 // hoping it got there.
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
 #include <chrono>
 #include <fstream>
 #include <future>
 #include <stdexcept>
 #include <string>
-#include <sys/syscall.h>
-#include <sys/types.h>
 #include <thread>
-#include <unistd.h>
 
 namespace serican_test {
 

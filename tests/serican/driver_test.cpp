@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <termios.h>
 #include <cstdlib>
 #include <cstring>
 #include <future>
-#include <termios.h>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -360,7 +360,8 @@ TEST_F(SericanDriver, SendsFromTwoThreadsWhileReceivingStayWholeFrames) {
     const auto sent = pty.read(2 * kEach * 16, 5s);
     ASSERT_EQ(sent.size(), 2u * kEach * 16);
     for (std::size_t at = 0; at < sent.size(); at += 16) {
-        const std::vector<uint8_t> frame(sent.begin() + static_cast<std::ptrdiff_t>(at), sent.begin() + static_cast<std::ptrdiff_t>(at) + 16);
+        const std::vector<uint8_t> frame(sent.begin() + static_cast<std::ptrdiff_t>(at),
+                                         sent.begin() + static_cast<std::ptrdiff_t>(at) + 16);
         ASSERT_EQ(frame[2], 0x10) << "frame " << at / 16;
         const uint16_t id = static_cast<uint16_t>(frame[3] << 8 | frame[4]);
         ASSERT_TRUE(id == 0x60A || id == 0x70A);

@@ -89,7 +89,6 @@ TEST_F(SericanFrameDecoder, LeavesTheMessageAloneWhenThereIsNone) {
     for (std::size_t i = 0; i < sizeof m; ++i) ASSERT_EQ(raw[i], 0x77);
 }
 
-
 // --- in step and out of step
 
 TEST_F(SericanFrameDecoder, FramesInStepAreTakenOnTheirCommandByteAlone) {

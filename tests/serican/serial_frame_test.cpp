@@ -33,12 +33,13 @@ TEST(SericanSendFrame, CarriesTheIdentifierHighByteFirstAndTheRtrBit) {
 
 TEST(SericanSendFrame, DataBytesBeyondTheLengthGoOutAsZero) {
     const auto frame = bytesOf(serican::encodeSendFrame(message(0x123, 0, 3, {9, 9, 9, 9, 9, 9, 9, 9})));
-    EXPECT_EQ(std::vector<uint8_t>(frame.begin() + 7, frame.begin() + 15), (std::vector<uint8_t>{9, 9, 9, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<uint8_t>(frame.begin() + 7, frame.begin() + 15),
+              (std::vector<uint8_t>{9, 9, 9, 0, 0, 0, 0, 0}));
 }
 
 TEST(SericanSendFrame, ChecksumFoldsTheCarryOfLargeSums) {
     // Bytes summing far beyond 255 exercise the end-around carry.
-    const auto frame = bytesOf(serican::encodeSendFrame(message(0x7FF, 1, 8, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})));
+    const auto frame =
+        bytesOf(serican::encodeSendFrame(message(0x7FF, 1, 8, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})));
     EXPECT_TRUE(checksumHolds(frame));
 }
-

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <termios.h>
 #include <cstdlib>
 #include <future>
-#include <termios.h>
 
 #include "blocked_thread.h"
 #include "pty_pair.h"

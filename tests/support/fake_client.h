@@ -96,7 +96,6 @@ private:
     }
 
 public:
-
     // clang-format off
     bool Init() override { track("Init"); return initResult; }
     void SetLogLevel(int) override { track("SetLogLevel"); }

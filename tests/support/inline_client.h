@@ -17,22 +17,22 @@ public:
     // What ReadMachineType delivers.
     MachineTypeRecord machineTypeRecord{1, 5, 0};
 
-#define ORBEL_INLINE_ELEMENT(op, type)                                                   \
-    int op(unsigned char sub, type* value, ElementCallback cb) override {                \
-        const int r = FakeClient::op(sub, value, cb);                                    \
-        if (r == 0 && inlineCompletion) {                                                \
-            *value = static_cast<type>(100 + sub);                                       \
-            cb(0, typeCode<type>(), sub, value);                                         \
-        }                                                                                \
-        return r;                                                                        \
+#define ORBEL_INLINE_ELEMENT(op, type)                                    \
+    int op(unsigned char sub, type* value, ElementCallback cb) override { \
+        const int r = FakeClient::op(sub, value, cb);                     \
+        if (r == 0 && inlineCompletion) {                                 \
+            *value = static_cast<type>(100 + sub);                        \
+            cb(0, typeCode<type>(), sub, value);                          \
+        }                                                                 \
+        return r;                                                         \
     }
-#define ORBEL_INLINE_ALL_TYPES(op)                                                       \
-    ORBEL_INLINE_ELEMENT(op, uint8_t)                                                    \
-    ORBEL_INLINE_ELEMENT(op, uint16_t)                                                   \
-    ORBEL_INLINE_ELEMENT(op, uint32_t)                                                   \
-    ORBEL_INLINE_ELEMENT(op, int8_t)                                                     \
-    ORBEL_INLINE_ELEMENT(op, int16_t)                                                    \
-    ORBEL_INLINE_ELEMENT(op, int32_t)                                                    \
+#define ORBEL_INLINE_ALL_TYPES(op)     \
+    ORBEL_INLINE_ELEMENT(op, uint8_t)  \
+    ORBEL_INLINE_ELEMENT(op, uint16_t) \
+    ORBEL_INLINE_ELEMENT(op, uint32_t) \
+    ORBEL_INLINE_ELEMENT(op, int8_t)   \
+    ORBEL_INLINE_ELEMENT(op, int16_t)  \
+    ORBEL_INLINE_ELEMENT(op, int32_t)  \
     ORBEL_INLINE_ELEMENT(op, float)
     ORBEL_INLINE_ALL_TYPES(ReadInput)
     ORBEL_INLINE_ALL_TYPES(ReadMeasurement)

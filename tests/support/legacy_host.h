@@ -49,8 +49,9 @@ struct BlockRead {
 inline BlockRead readBlock(uint32_t address, uint8_t length, bool wide) {
     BlockRead r;
     if (wide) {
-        r.request = exchange(package(0x1D, {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), length},
-                                     0x11)).answer;
+        r.request =
+            exchange(package(0x1D, {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), length}, 0x11))
+                .answer;
         r.answer = poll(package(0x1E, {}));
     } else {
         r.request = exchange(package(0x07, {static_cast<uint8_t>(address), length}, 0x11)).answer;
@@ -69,7 +70,8 @@ struct BlockWrite {
 inline BlockWrite writeBlock(uint8_t code, uint32_t address, const std::vector<uint8_t>& data,
                              int lengthOverride = -1) {
     std::vector<uint8_t> payload;
-    const uint8_t length = lengthOverride >= 0 ? static_cast<uint8_t>(lengthOverride) : static_cast<uint8_t>(data.size());
+    const uint8_t length =
+        lengthOverride >= 0 ? static_cast<uint8_t>(lengthOverride) : static_cast<uint8_t>(data.size());
     if (code == 0x0B) {
         payload = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), length};
     } else {
@@ -136,8 +138,10 @@ public:
         std::string line, section;
         while (std::getline(in, line)) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.size() > 2 && line[0] == '[') section = line.substr(1, line.size() - 2);
-            else if (line.rfind("DefaultValue=", 0) == 0) values_[section] = line.substr(13);
+            if (line.size() > 2 && line[0] == '[')
+                section = line.substr(1, line.size() - 2);
+            else if (line.rfind("DefaultValue=", 0) == 0)
+                values_[section] = line.substr(13);
         }
     }
     std::string text(unsigned index, unsigned sub) const {
@@ -150,7 +154,8 @@ public:
     std::vector<uint8_t> octets(unsigned index, unsigned sub) const {
         const std::string hex = text(index, sub);
         std::vector<uint8_t> b;
-        for (size_t i = 0; i + 1 < hex.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+            b.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
         return b;
     }
 

@@ -30,8 +30,7 @@ int MachineSimProcess::stop() { return -1; }
 
 MachineSimProcess::~MachineSimProcess() { stop(); }
 
-bool MachineSimProcess::start(const std::vector<std::string>& args, std::string& error,
-                              const std::string& stderrPath) {
+bool MachineSimProcess::start(const std::vector<std::string>& args, std::string& error, const std::string& stderrPath) {
     int out[2];
     if (pipe(out) != 0) {
         error = "pipe failed";
@@ -68,7 +67,8 @@ bool MachineSimProcess::start(const std::vector<std::string>& args, std::string&
     std::string line;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{out[0], POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;

@@ -83,7 +83,8 @@ inline SessionOutcome converterSession(bool identify, uint32_t identifyLimitMs =
     }
     const auto connect = pollWhileBusy(0xE6);
     if (connect.size() < 4 || connect[3] != 1) {
-        outcome.failure = connect.size() < 4 ? "no answer to connect" : "connect ended with state " + std::to_string(connect[3]);
+        outcome.failure =
+            connect.size() < 4 ? "no answer to connect" : "connect ended with state " + std::to_string(connect[3]);
     } else {
         if (identify) {
             const auto done = pollWhileBusy(0xFA, identifyLimitMs);

@@ -96,9 +96,7 @@ TEST(Win32WaitableTimer, WaitsAtLeastTheDueTime) {
 }
 
 // serican.dll lies beside the test program in the build.
-std::string driverBesideThisProgram() {
-    return platform::directoryOf(platform::executablePath()) + "\\serican.dll";
-}
+std::string driverBesideThisProgram() { return platform::directoryOf(platform::executablePath()) + "\\serican.dll"; }
 
 TEST(Win32DynamicLibrary, LoadLibraryAByAWindowsPathResolvesTheDriverEntries) {
     const std::string path = driverBesideThisProgram();

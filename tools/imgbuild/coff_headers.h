@@ -9,22 +9,22 @@
 namespace imgbuild {
 
 struct FileHeader {
-  std::uint16_t version = 0;
-  std::uint16_t sectionCount = 0;
-  std::uint32_t symbolTableOffset = 0;
-  std::uint32_t symbolCount = 0;
-  std::uint16_t optionalHeaderSize = 0;
-  std::uint16_t targetId = 0;
+    std::uint16_t version = 0;
+    std::uint16_t sectionCount = 0;
+    std::uint32_t symbolTableOffset = 0;
+    std::uint32_t symbolCount = 0;
+    std::uint16_t optionalHeaderSize = 0;
+    std::uint16_t targetId = 0;
 
-  std::uint64_t sectionHeadersOffset() const;
-  std::uint64_t sectionHeadersEnd() const;
+    std::uint64_t sectionHeadersOffset() const;
+    std::uint64_t sectionHeadersEnd() const;
 };
 
 struct SectionHeader {
-  std::int32_t virtualAddress = 0;  // in words; the linker stores it signed
-  std::uint32_t size = 0;           // in words
-  std::uint32_t dataOffset = 0;
-  std::uint16_t page = 0;
+    std::int32_t virtualAddress = 0;  // in words; the linker stores it signed
+    std::uint32_t size = 0;           // in words
+    std::uint32_t dataOffset = 0;
+    std::uint16_t page = 0;
 };
 
 Result<FileHeader> readFileHeader(ByteSource& source);

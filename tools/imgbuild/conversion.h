@@ -10,8 +10,8 @@
 namespace imgbuild {
 
 struct Conversion {
-  WordImage flash;
-  std::optional<WordImage> ram;  // only targets with a RAM range
+    WordImage flash;
+    std::optional<WordImage> ram;  // only targets with a RAM range
 };
 
 // Reads an object file and lays out its images, checking the flash checksum on

@@ -9,6 +9,7 @@ namespace imgbuild {
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
-std::string format(const char* fmt, ...);
+std::string
+format(const char* fmt, ...);
 
 }  // namespace imgbuild

@@ -29,51 +29,52 @@ constexpr const char* kHelp =
     "  8  the .hex file could not be written\n";
 
 int fail(const Failure& failure, std::ostream& out) {
-  out << failure.message;
-  return toInt(failure.status);
+    out << failure.message;
+    return toInt(failure.status);
 }
 
 }  // namespace
 
 int runImgbuild(const std::vector<std::string>& args, std::ostream& out) {
-  if (args.empty()) {
-    out << "Please enter a filename\n";
-    return toInt(ExitStatus::MissingInput);
-  }
-  const std::string& objectPath = args.front();
-  if (objectPath == "--help" || objectPath == "-h") {
-    out << kHelp;
+    if (args.empty()) {
+        out << "Please enter a filename\n";
+        return toInt(ExitStatus::MissingInput);
+    }
+    const std::string& objectPath = args.front();
+    if (objectPath == "--help" || objectPath == "-h") {
+        out << kHelp;
+        return toInt(ExitStatus::Ok);
+    }
+
+    Result<Conversion> conversion = [&]() -> Result<Conversion> {
+        const std::unique_ptr<FileSource> source = FileSource::open(objectPath);
+        if (!source) return Failure{ExitStatus::MissingInput, "File not found\n"};
+        return convertObject(*source, out);
+    }();
+    if (!conversion) return fail(conversion.failure(), out);
+
+    // One output file only: flash when it holds anything, RAM otherwise.
+    const WordImage* image = &conversion.value().flash;
+    std::size_t length = image->writtenLength();
+    const bool isFlash = length != 0;
+    if (!isFlash && conversion.value().ram) {
+        image = &*conversion.value().ram;
+        length = image->writtenLength();
+    }
+    if (length == 0) return toInt(ExitStatus::Ok);
+
+    const std::string hexPath = hexPathFor(objectPath);
+    if (!writeHexFile(hexPath, *image, length))
+        return fail({ExitStatus::WriteFailed, format("Cannot write %s\n", hexPath.c_str())}, out);
+
+    const auto start = static_cast<unsigned>(image->range.first);
+    const auto end = static_cast<unsigned>(image->range.first + static_cast<std::int64_t>(length) - 1);
+    if (isFlash)
+        out << format("Hex program file for flash created: %s, start: %6.6X, end: %6.6X \n", hexPath.c_str(), start,
+                      end);
+    else
+        out << format("Hex program file for ram created: %s, start %4.4X, end: %4.4X\n", hexPath.c_str(), start, end);
     return toInt(ExitStatus::Ok);
-  }
-
-  Result<Conversion> conversion = [&]() -> Result<Conversion> {
-    const std::unique_ptr<FileSource> source = FileSource::open(objectPath);
-    if (!source) return Failure{ExitStatus::MissingInput, "File not found\n"};
-    return convertObject(*source, out);
-  }();
-  if (!conversion) return fail(conversion.failure(), out);
-
-  // One output file only: flash when it holds anything, RAM otherwise.
-  const WordImage* image = &conversion.value().flash;
-  std::size_t length = image->writtenLength();
-  const bool isFlash = length != 0;
-  if (!isFlash && conversion.value().ram) {
-    image = &*conversion.value().ram;
-    length = image->writtenLength();
-  }
-  if (length == 0) return toInt(ExitStatus::Ok);
-
-  const std::string hexPath = hexPathFor(objectPath);
-  if (!writeHexFile(hexPath, *image, length))
-    return fail({ExitStatus::WriteFailed, format("Cannot write %s\n", hexPath.c_str())}, out);
-
-  const auto start = static_cast<unsigned>(image->range.first);
-  const auto end = static_cast<unsigned>(image->range.first + static_cast<std::int64_t>(length) - 1);
-  if (isFlash)
-    out << format("Hex program file for flash created: %s, start: %6.6X, end: %6.6X \n", hexPath.c_str(), start, end);
-  else
-    out << format("Hex program file for ram created: %s, start %4.4X, end: %4.4X\n", hexPath.c_str(), start, end);
-  return toInt(ExitStatus::Ok);
 }
 
 }  // namespace imgbuild

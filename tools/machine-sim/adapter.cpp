@@ -48,32 +48,33 @@ void Adapter::onHostBytes(const uint8_t* bytes, std::size_t count, Time now) {
     decoder_.feed(bytes, count, events);
     for (auto& e : events) {
         switch (e.kind) {
-        case HostFrameDecoder::Event::Kind::Garbage:
-            record_.counters().badBytesFromHost += e.skipped;
-            if (garbageWarnings_++ < kGarbageWarnings)
-                log_.warn("ignored %zu bytes from the host: %s", e.skipped, e.problem.c_str());
-            break;
-        case HostFrameDecoder::Event::Kind::Close:
-            ++record_.counters().closeFrames;
-            record_.addEvent(now, "link", "close frame from the host");
-            log_.info("host sent the close frame");
-            break;
-        case HostFrameDecoder::Event::Kind::Send:
-            ++record_.counters().framesFromHost;
-            if (!e.problem.empty()) log_.warn("host frame %s: %s", toCandumpText(e.frame).c_str(), e.problem.c_str());
-            if (silent(now)) break;
-            if (dropNow(false, now)) {
-                ++record_.counters().droppedToBus;
-                log_.debug("dropped host frame %s", toCandumpText(e.frame).c_str());
+            case HostFrameDecoder::Event::Kind::Garbage:
+                record_.counters().badBytesFromHost += e.skipped;
+                if (garbageWarnings_++ < kGarbageWarnings)
+                    log_.warn("ignored %zu bytes from the host: %s", e.skipped, e.problem.c_str());
                 break;
-            }
-            if (config_.lineTiming) {
-                rxFree_ = std::max(rxFree_, now) + frameTime_;
-                rxQueue_.emplace_back(rxFree_, e.frame);
-            } else {
-                deliverToBus(e.frame, now);
-            }
-            break;
+            case HostFrameDecoder::Event::Kind::Close:
+                ++record_.counters().closeFrames;
+                record_.addEvent(now, "link", "close frame from the host");
+                log_.info("host sent the close frame");
+                break;
+            case HostFrameDecoder::Event::Kind::Send:
+                ++record_.counters().framesFromHost;
+                if (!e.problem.empty())
+                    log_.warn("host frame %s: %s", toCandumpText(e.frame).c_str(), e.problem.c_str());
+                if (silent(now)) break;
+                if (dropNow(false, now)) {
+                    ++record_.counters().droppedToBus;
+                    log_.debug("dropped host frame %s", toCandumpText(e.frame).c_str());
+                    break;
+                }
+                if (config_.lineTiming) {
+                    rxFree_ = std::max(rxFree_, now) + frameTime_;
+                    rxQueue_.emplace_back(rxFree_, e.frame);
+                } else {
+                    deliverToBus(e.frame, now);
+                }
+                break;
         }
     }
 }
@@ -127,7 +128,9 @@ void Adapter::putOnLine(const uint8_t* bytes, std::size_t n, Time now) {
     out_.insert(out_.end(), bytes, bytes + n);
 }
 
-void Adapter::consumed(std::size_t n) { out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(std::min(n, out_.size()))); }
+void Adapter::consumed(std::size_t n) {
+    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(std::min(n, out_.size())));
+}
 
 void Adapter::setHostPresent(bool present, Time now) {
     if (present == hostPresent_) return;
@@ -157,8 +160,10 @@ std::optional<Time> Adapter::nextDeadline() const {
     const auto& f = config_.faults;
     if (f.silentAfter) {
         const Time begin = start_ + *f.silentAfter;
-        if (silencePhase_ == 0) t = earliest(t, begin);
-        else if (silencePhase_ == 1 && f.silentFor.count() > 0) t = earliest(t, begin + f.silentFor);
+        if (silencePhase_ == 0)
+            t = earliest(t, begin);
+        else if (silencePhase_ == 1 && f.silentFor.count() > 0)
+            t = earliest(t, begin + f.silentFor);
     }
     return t;
 }
@@ -193,8 +198,10 @@ void Adapter::advance(Time now) {
     }
     while (!txQueue_.empty() && txQueue_.front().first <= now) {
         auto& bytes = txQueue_.front().second;
-        if (out_.size() + bytes.size() > kMaxPendingOut) ++record_.counters().overflowToHost;
-        else out_.insert(out_.end(), bytes.begin(), bytes.end());
+        if (out_.size() + bytes.size() > kMaxPendingOut)
+            ++record_.counters().overflowToHost;
+        else
+            out_.insert(out_.end(), bytes.begin(), bytes.end());
         txQueue_.pop_front();
     }
 }

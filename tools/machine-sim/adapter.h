@@ -17,15 +17,15 @@ namespace msim {
 
 struct FaultConfig {
     enum class Direction { Both, ToBus, ToHost };
-    uint32_t dropEvery = 0;   // drop every Nth frame crossing the adapter (0: none)
-    double dropShare = 0.0;   // drop this share of frames at random
-    uint64_t seed = 1;        // seed of every random decision, so runs repeat
+    uint32_t dropEvery = 0;  // drop every Nth frame crossing the adapter (0: none)
+    double dropShare = 0.0;  // drop this share of frames at random
+    uint64_t seed = 1;       // seed of every random decision, so runs repeat
     Direction dropDirection = Direction::Both;
-    Millis delayAnswers{0};   // hold back the machine's SDO answers
-    uint32_t garbageEvery = 0;  // put random bytes on the line before every Nth frame to the host
+    Millis delayAnswers{0};             // hold back the machine's SDO answers
+    uint32_t garbageEvery = 0;          // put random bytes on the line before every Nth frame to the host
     std::optional<Millis> silentAfter;  // stop passing anything on after this time
     Millis silentFor{0};                // ... for this long (0: for good)
-    Millis faultsAfter{0};  // losses, garbage and delays only from this time on
+    Millis faultsAfter{0};              // losses, garbage and delays only from this time on
 };
 
 struct AdapterConfig {
@@ -85,9 +85,9 @@ private:
     uint64_t toHostCounter_ = 0;
     unsigned garbageWarnings_ = 0;
 
-    std::deque<std::pair<Time, CanFrame>> rxQueue_;   // host frames still on the emulated line
+    std::deque<std::pair<Time, CanFrame>> rxQueue_;  // host frames still on the emulated line
     Time rxFree_{};
-    std::multimap<Time, CanFrame> delayed_;            // held-back answers
+    std::multimap<Time, CanFrame> delayed_;                      // held-back answers
     std::deque<std::pair<Time, std::vector<uint8_t>>> txQueue_;  // bytes still on the line
     Time txFree_{};
     std::vector<uint8_t> out_;

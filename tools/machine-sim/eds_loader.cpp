@@ -153,8 +153,8 @@ public:
             return out;
         }
         const long long x = v.text.empty() ? 0 : integer(v, key);
-        const bool isSigned = t == DataType::Integer8 || t == DataType::Integer16 ||
-                              t == DataType::Integer32 || t == DataType::Integer64;
+        const bool isSigned =
+            t == DataType::Integer8 || t == DataType::Integer16 || t == DataType::Integer32 || t == DataType::Integer64;
         if (n < 8) {
             const long long lo = isSigned ? -(1LL << (8 * n - 1)) : 0;
             const long long hi = isSigned ? (1LL << (8 * n - 1)) - 1 : (1LL << (8 * n)) - 1;
@@ -193,11 +193,16 @@ public:
         e.type = *type;
         const Value& at = need(s, "AccessType");
         const std::string a = lower(at.text);
-        if (a == "ro") e.access = Access::ReadOnly;
-        else if (a == "wo") e.access = Access::WriteOnly;
-        else if (a == "rw" || a == "rwr" || a == "rww") e.access = Access::ReadWrite;
-        else if (a == "const") e.access = Access::Const;
-        else fail(at.line, "AccessType \"" + at.text + "\" is not one of ro, wo, rw, rwr, rww, const");
+        if (a == "ro")
+            e.access = Access::ReadOnly;
+        else if (a == "wo")
+            e.access = Access::WriteOnly;
+        else if (a == "rw" || a == "rwr" || a == "rww")
+            e.access = Access::ReadWrite;
+        else if (a == "const")
+            e.access = Access::Const;
+        else
+            fail(at.line, "AccessType \"" + at.text + "\" is not one of ro, wo, rw, rwr, rww, const");
         const Value* dv = maybe(s, "DefaultValue");
         const Value empty{"", s.line};
         if (isNumeric(e.type)) {
@@ -256,8 +261,10 @@ public:
                     fail(s.line, "[" + s.name + "]: CompactSubObj lists are not supported; write sub-index sections");
                 continue;  // FileInfo, DeviceInfo, Comments, object lists ...
             }
-            if (sub < 0) objects[index] = &s;
-            else subs[index][static_cast<uint8_t>(sub)] = &s;
+            if (sub < 0)
+                objects[index] = &s;
+            else
+                subs[index][static_cast<uint8_t>(sub)] = &s;
         }
         for (const auto& [index, subMap] : subs)
             if (!objects.count(index))
@@ -298,8 +305,9 @@ public:
             const long long count = integer(n, "SupportedObjects");
             for (long long i = 1; i <= count; ++i) {
                 const Value* item = maybe(*s, std::to_string(i));
-                if (!item) fail(n.line, std::string("[") + list + "] lists " + n.text + " objects but entry " +
-                                            std::to_string(i) + " is missing");
+                if (!item)
+                    fail(n.line, std::string("[") + list + "] lists " + n.text + " objects but entry " +
+                                     std::to_string(i) + " is missing");
                 const long long idx = integer(*item, std::to_string(i));
                 if (idx < 0 || idx > 0xFFFF || !objects.count(static_cast<uint16_t>(idx)))
                     fail(item->line, std::string("[") + list + "] names " + item->text + " which has no section");

@@ -26,7 +26,6 @@ struct EdsInfo {
 // is replaced by `nodeId`. Throws EdsError on any fault it finds; it does not guess.
 ObjectDictionary loadEds(const std::string& path, uint8_t nodeId, EdsInfo* info = nullptr);
 // The same from text already in memory; `name` is used in error messages.
-ObjectDictionary parseEds(const std::string& text, const std::string& name, uint8_t nodeId,
-                          EdsInfo* info = nullptr);
+ObjectDictionary parseEds(const std::string& text, const std::string& name, uint8_t nodeId, EdsInfo* info = nullptr);
 
 }  // namespace msim

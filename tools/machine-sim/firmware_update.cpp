@@ -30,7 +30,8 @@ constexpr uint16_t kFlashStatus = 0x1F57;
 }  // namespace
 
 void FirmwareUpdate::setFlashStatus(uint32_t v) {
-    if (OdEntry* e = node_.od().entry(kFlashStatus, 1)) e->value = encodeUnsigned(v, fixedSize(e->type) ? fixedSize(e->type) : 4);
+    if (OdEntry* e = node_.od().entry(kFlashStatus, 1))
+        e->value = encodeUnsigned(v, fixedSize(e->type) ? fixedSize(e->type) : 4);
 }
 
 uint32_t FirmwareUpdate::flashStatus() const {
@@ -47,11 +48,11 @@ uint32_t FirmwareUpdate::checkWrite(uint16_t index, uint8_t sub, std::optional<s
 uint32_t FirmwareUpdate::beforeWrite(uint16_t index, uint8_t sub, const std::vector<uint8_t>& data) {
     if (index == kProgramControl && sub == 1 && !data.empty()) {
         switch (data[0]) {
-        case 0:  // stop program
-        case 1:  // start program
-        case 3:  // erase flash
-            return 0;
-        default: return abort_code::kValueRange;
+            case 0:  // stop program
+            case 1:  // start program
+            case 3:  // erase flash
+                return 0;
+            default: return abort_code::kValueRange;
         }
     }
     if (index == kProgramData && sub == 1) {
@@ -78,7 +79,8 @@ void FirmwareUpdate::afterWrite(uint16_t index, uint8_t sub) {
         if (update) node_.bootIntoLoader(true);
         node_.requestReboot(update ? "restart command with the update flag set" : "restart command");
     } else if (index == kUpdateControl && sub == 1) {
-        node_.record().addEvent(node_.now(), "firmware", "update flag " + std::to_string(od.entry(index, sub)->asUnsigned()));
+        node_.record().addEvent(node_.now(), "firmware",
+                                "update flag " + std::to_string(od.entry(index, sub)->asUnsigned()));
     } else if (index == kProgramControl && sub == 1) {
         const uint64_t cmd = od.entry(index, sub)->asUnsigned();
         if (cmd == 3) {

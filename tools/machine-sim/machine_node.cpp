@@ -18,10 +18,20 @@ constexpr uint32_t kParameterIncompatible = 0x06040043;
 // update control with the serial and material number (as the shipped bootloader model has it).
 bool loaderObject(uint16_t index) {
     switch (index) {
-    case 0x1000: case 0x1001: case 0x1008: case 0x100A: case 0x1017: case 0x1018: case 0x1200:
-    case 0x1F50: case 0x1F51: case 0x1F57: case 0x5404: case 0x5405: case 0x5406:
-        return true;
-    default: return false;
+        case 0x1000:
+        case 0x1001:
+        case 0x1008:
+        case 0x100A:
+        case 0x1017:
+        case 0x1018:
+        case 0x1200:
+        case 0x1F50:
+        case 0x1F51:
+        case 0x1F57:
+        case 0x5404:
+        case 0x5405:
+        case 0x5406: return true;
+        default: return false;
     }
 }
 
@@ -34,10 +44,10 @@ std::string hex16(unsigned v) {
 
 const char* nmtStateName(NmtState s) {
     switch (s) {
-    case NmtState::Initialising: return "initialising";
-    case NmtState::Stopped: return "stopped";
-    case NmtState::Operational: return "operational";
-    case NmtState::PreOperational: return "pre-operational";
+        case NmtState::Initialising: return "initialising";
+        case NmtState::Stopped: return "stopped";
+        case NmtState::Operational: return "operational";
+        case NmtState::PreOperational: return "pre-operational";
     }
     return "?";
 }
@@ -51,8 +61,8 @@ MachineNode::MachineNode(ObjectDictionary od, NodeConfig config, SimRecord& reco
       sdo_(*this, config_.sdo, [this](const SdoTransferReport& r) {
           record_.addSdo(r, now_);
           if (r.abortCode)
-              log_.info("SDO %s of %04X:%02X aborted by the %s: 0x%08X%s%s", r.upload ? "read" : "write", r.index, r.sub,
-                        r.abortedByClient ? "client" : "machine", r.abortCode, r.note.empty() ? "" : ", ",
+              log_.info("SDO %s of %04X:%02X aborted by the %s: 0x%08X%s%s", r.upload ? "read" : "write", r.index,
+                        r.sub, r.abortedByClient ? "client" : "machine", r.abortCode, r.note.empty() ? "" : ", ",
                         r.note.c_str());
           else
               log_.debug("SDO %s %04X:%02X, %zu bytes, %s", r.upload ? "read" : "write", r.index, r.sub, r.data.size(),
@@ -102,8 +112,10 @@ void MachineNode::setState(NmtState s, const char* why) {
 void MachineNode::restartProducer() {
     const OdEntry* e = od_.entry(kProducerHeartbeat, 0);
     const uint64_t ms = e ? e->asUnsigned() : 0;
-    if (ms == 0) nextHeartbeat_.reset();
-    else nextHeartbeat_ = now_ + Millis(ms);
+    if (ms == 0)
+        nextHeartbeat_.reset();
+    else
+        nextHeartbeat_ = now_ + Millis(ms);
 }
 
 void MachineNode::loadConsumers() {
@@ -121,7 +133,8 @@ void MachineNode::loadConsumers() {
 
 uint32_t MachineNode::checkConsumerTable(uint8_t sub, const std::vector<uint8_t>& data) const {
     if (sub == 0 || data.size() != 4) return 0;
-    const uint32_t v = static_cast<uint32_t>(data[0] | data[1] << 8 | data[2] << 16) | static_cast<uint32_t>(data[3]) << 24;
+    const uint32_t v = static_cast<uint32_t>(data[0] | data[1] << 8 | data[2] << 16) | static_cast<uint32_t>(data[3])
+                                                                                           << 24;
     const uint8_t node = static_cast<uint8_t>((v >> 16) & 0x7F);
     if (node == 0 || (v & 0xFFFF) == 0) return 0;
     // CiA 301: one node may be watched by one entry only.
@@ -156,31 +169,32 @@ void MachineNode::handleNmt(const CanFrame& f) {
     const uint8_t target = f.data[1];
     if (target != 0 && target != config_.nodeId) return;
     switch (f.data[0]) {
-    case 0x01:
-        if (state_ != NmtState::PreOperational && state_ != NmtState::Stopped) return;
-        if (inLoader_) {
-            // A boot loader with a complete image hands over to the application, which
-            // restarts the machine; without one it stays where it is.
-            if (!loaderNext_) return shutDown("start command: the boot loader starts the new application", config_.rebootTime);
-            record_.addEvent(now_, "fault", "start command ignored (boot loader without an application)");
-            log_.info("start command ignored: the boot loader has no application to start");
-            return;
-        }
-        if (config_.neverOperational) {
-            record_.addEvent(now_, "fault", "start command ignored (never operational)");
-            log_.info("start command ignored (never operational)");
-            return;
-        }
-        return setState(NmtState::Operational, "start command");
-    case 0x02: return setState(NmtState::Stopped, "stop command");
-    case 0x80: return setState(NmtState::PreOperational, "enter pre-operational command");
-    case 0x81:
-        sdo_.reset("reset node");
-        for (auto& b : behaviours_) b->onReboot();
-        od_.resetRange(kDiagnoseSession, kDiagnoseSession);
-        return boot("reset node command");
-    case 0x82: sdo_.reset("reset communication"); return boot("reset communication command");
-    default: log_.debug("NMT command 0x%02X ignored", f.data[0]);
+        case 0x01:
+            if (state_ != NmtState::PreOperational && state_ != NmtState::Stopped) return;
+            if (inLoader_) {
+                // A boot loader with a complete image hands over to the application, which
+                // restarts the machine; without one it stays where it is.
+                if (!loaderNext_)
+                    return shutDown("start command: the boot loader starts the new application", config_.rebootTime);
+                record_.addEvent(now_, "fault", "start command ignored (boot loader without an application)");
+                log_.info("start command ignored: the boot loader has no application to start");
+                return;
+            }
+            if (config_.neverOperational) {
+                record_.addEvent(now_, "fault", "start command ignored (never operational)");
+                log_.info("start command ignored (never operational)");
+                return;
+            }
+            return setState(NmtState::Operational, "start command");
+        case 0x02: return setState(NmtState::Stopped, "stop command");
+        case 0x80: return setState(NmtState::PreOperational, "enter pre-operational command");
+        case 0x81:
+            sdo_.reset("reset node");
+            for (auto& b : behaviours_) b->onReboot();
+            od_.resetRange(kDiagnoseSession, kDiagnoseSession);
+            return boot("reset node command");
+        case 0x82: sdo_.reset("reset communication"); return boot("reset communication command");
+        default: log_.debug("NMT command 0x%02X ignored", f.data[0]);
     }
 }
 
@@ -277,7 +291,8 @@ void MachineNode::advance(Time now) {
         send(CanFrame::make(static_cast<uint16_t>(0x700 + config_.nodeId), {static_cast<uint8_t>(state_)}));
         const OdEntry* e = od_.entry(kProducerHeartbeat, 0);
         const Millis period(e ? e->asUnsigned() : 0);
-        if (period.count() == 0) nextHeartbeat_.reset();
+        if (period.count() == 0)
+            nextHeartbeat_.reset();
         else {
             *nextHeartbeat_ += period;
             // After a stall, carry on from now instead of sending a burst of heartbeats.

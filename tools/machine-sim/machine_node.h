@@ -108,7 +108,7 @@ private:
     Time now_{};
     bool powered_ = false;
     NmtState state_ = NmtState::Initialising;
-    std::optional<Time> bootAt_;        // power returns after a restart
+    std::optional<Time> bootAt_;  // power returns after a restart
     std::optional<std::string> pendingReboot_;
     std::optional<Time> nextHeartbeat_;
     bool guardToggle_ = false;

@@ -34,7 +34,9 @@ class ObjectBehaviour {
 public:
     virtual ~ObjectBehaviour() = default;
     virtual uint32_t checkWrite(uint16_t /*index*/, uint8_t /*sub*/, std::optional<std::size_t> /*size*/) { return 0; }
-    virtual uint32_t beforeWrite(uint16_t /*index*/, uint8_t /*sub*/, const std::vector<uint8_t>& /*data*/) { return 0; }
+    virtual uint32_t beforeWrite(uint16_t /*index*/, uint8_t /*sub*/, const std::vector<uint8_t>& /*data*/) {
+        return 0;
+    }
     virtual void afterWrite(uint16_t /*index*/, uint8_t /*sub*/) {}
     virtual std::optional<Time> nextDeadline() const { return std::nullopt; }
     virtual void advance(Time /*now*/) {}

@@ -6,18 +6,18 @@ namespace msim {
 
 std::size_t fixedSize(DataType t) {
     switch (t) {
-    case DataType::Boolean:
-    case DataType::Integer8:
-    case DataType::Unsigned8: return 1;
-    case DataType::Integer16:
-    case DataType::Unsigned16: return 2;
-    case DataType::Integer32:
-    case DataType::Unsigned32:
-    case DataType::Real32: return 4;
-    case DataType::Real64:
-    case DataType::Integer64:
-    case DataType::Unsigned64: return 8;
-    default: return 0;
+        case DataType::Boolean:
+        case DataType::Integer8:
+        case DataType::Unsigned8: return 1;
+        case DataType::Integer16:
+        case DataType::Unsigned16: return 2;
+        case DataType::Integer32:
+        case DataType::Unsigned32:
+        case DataType::Real32: return 4;
+        case DataType::Real64:
+        case DataType::Integer64:
+        case DataType::Unsigned64: return 8;
+        default: return 0;
     }
 }
 
@@ -25,31 +25,43 @@ bool isNumeric(DataType t) { return fixedSize(t) != 0; }
 
 const char* dataTypeName(DataType t) {
     switch (t) {
-    case DataType::Boolean: return "BOOLEAN";
-    case DataType::Integer8: return "INTEGER8";
-    case DataType::Integer16: return "INTEGER16";
-    case DataType::Integer32: return "INTEGER32";
-    case DataType::Unsigned8: return "UNSIGNED8";
-    case DataType::Unsigned16: return "UNSIGNED16";
-    case DataType::Unsigned32: return "UNSIGNED32";
-    case DataType::Real32: return "REAL32";
-    case DataType::VisibleString: return "VISIBLE_STRING";
-    case DataType::OctetString: return "OCTET_STRING";
-    case DataType::UnicodeString: return "UNICODE_STRING";
-    case DataType::Domain: return "DOMAIN";
-    case DataType::Real64: return "REAL64";
-    case DataType::Integer64: return "INTEGER64";
-    case DataType::Unsigned64: return "UNSIGNED64";
+        case DataType::Boolean: return "BOOLEAN";
+        case DataType::Integer8: return "INTEGER8";
+        case DataType::Integer16: return "INTEGER16";
+        case DataType::Integer32: return "INTEGER32";
+        case DataType::Unsigned8: return "UNSIGNED8";
+        case DataType::Unsigned16: return "UNSIGNED16";
+        case DataType::Unsigned32: return "UNSIGNED32";
+        case DataType::Real32: return "REAL32";
+        case DataType::VisibleString: return "VISIBLE_STRING";
+        case DataType::OctetString: return "OCTET_STRING";
+        case DataType::UnicodeString: return "UNICODE_STRING";
+        case DataType::Domain: return "DOMAIN";
+        case DataType::Real64: return "REAL64";
+        case DataType::Integer64: return "INTEGER64";
+        case DataType::Unsigned64: return "UNSIGNED64";
     }
     return "?";
 }
 
 std::optional<DataType> dataTypeFromCode(unsigned code) {
     switch (code) {
-    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
-    case 0x09: case 0x0A: case 0x0B: case 0x0F: case 0x11: case 0x15: case 0x1B:
-        return static_cast<DataType>(code);
-    default: return std::nullopt;
+        case 0x01:
+        case 0x02:
+        case 0x03:
+        case 0x04:
+        case 0x05:
+        case 0x06:
+        case 0x07:
+        case 0x08:
+        case 0x09:
+        case 0x0A:
+        case 0x0B:
+        case 0x0F:
+        case 0x11:
+        case 0x15:
+        case 0x1B: return static_cast<DataType>(code);
+        default: return std::nullopt;
     }
 }
 
@@ -58,22 +70,22 @@ long double decodeNumber(DataType t, const std::vector<uint8_t>& bytes) {
     uint64_t u = 0;
     for (std::size_t i = 0; i < n && i < bytes.size(); ++i) u |= static_cast<uint64_t>(bytes[i]) << (8 * i);
     switch (t) {
-    case DataType::Integer8: return static_cast<int8_t>(u);
-    case DataType::Integer16: return static_cast<int16_t>(u);
-    case DataType::Integer32: return static_cast<int32_t>(u);
-    case DataType::Integer64: return static_cast<int64_t>(u);
-    case DataType::Real32: {
-        float f;
-        uint32_t w = static_cast<uint32_t>(u);
-        std::memcpy(&f, &w, 4);
-        return f;
-    }
-    case DataType::Real64: {
-        double d;
-        std::memcpy(&d, &u, 8);
-        return d;
-    }
-    default: return static_cast<long double>(u);
+        case DataType::Integer8: return static_cast<int8_t>(u);
+        case DataType::Integer16: return static_cast<int16_t>(u);
+        case DataType::Integer32: return static_cast<int32_t>(u);
+        case DataType::Integer64: return static_cast<int64_t>(u);
+        case DataType::Real32: {
+            float f;
+            uint32_t w = static_cast<uint32_t>(u);
+            std::memcpy(&f, &w, 4);
+            return f;
+        }
+        case DataType::Real64: {
+            double d;
+            std::memcpy(&d, &u, 8);
+            return d;
+        }
+        default: return static_cast<long double>(u);
     }
 }
 

@@ -18,7 +18,7 @@ bool parseUnsigned(const std::string& s, unsigned long long max, unsigned long l
 }
 
 bool isFile(const std::string& p) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -46,9 +46,10 @@ std::optional<AbortRule> parseAbortRule(const std::string& text) {
     return AbortRule{obj->index, obj->sub, static_cast<uint32_t>(code)};
 }
 
-std::optional<std::string> findModel(const std::string& model, const std::string& modelsDir, const std::string& exeDir) {
-    static const std::map<std::string, std::string> byNumber = {{"1", "wren"},  {"2", "wren-2"}, {"3", "finch"},
-                                                                {"4", "swift"}, {"5", "crane"},  {"6", "robin"},
+std::optional<std::string> findModel(const std::string& model, const std::string& modelsDir,
+                                     const std::string& exeDir) {
+    static const std::map<std::string, std::string> byNumber = {{"1", "wren"},   {"2", "wren-2"}, {"3", "finch"},
+                                                                {"4", "swift"},  {"5", "crane"},  {"6", "robin"},
                                                                 {"9", "kestrel"}};
     std::string stem = model;
     if (auto it = byNumber.find(model); it != byNumber.end()) stem = it->second;
@@ -73,14 +74,14 @@ void addOptions(CLI::App& app, CommandLine& cl) {
     auto* model = app.add_option("-m,--model", cl.model,
                                  "shipped machine: wren (1), wren-2 (2), finch (3), swift (4), crane (5), robin (6), "
                                  "kestrel (9), bootloader; default crane")
-        ->type_name("NAME");
+                      ->type_name("NAME");
     app.add_option("-e,--eds", c.edsPath, "object dictionary from this EDS file instead of a shipped model")
         ->type_name("FILE")
         ->excludes(model);
-    app.add_option("--models-dir", cl.modelsDir, "where the shipped EDS files are looked up first")
-        ->type_name("DIR");
+    app.add_option("--models-dir", cl.modelsDir, "where the shipped EDS files are looked up first")->type_name("DIR");
     app.add_option("-n,--node-id", cl.nodeId, "CANopen node id of the machine (default 10)")
-        ->type_name("ID")->check(CLI::Range(1, 127));
+        ->type_name("ID")
+        ->check(CLI::Range(1, 127));
     app.add_option("-l,--link", c.linkPath, "make PATH a symbolic link to the terminal (removed at exit)")
         ->type_name("PATH");
     app.add_option("--record", c.recordPath, "write a JSON record of SDO accesses, events and final values at exit")
@@ -112,7 +113,8 @@ void addOptions(CLI::App& app, CommandLine& cl) {
         ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
         ->group(timing);
-    app.add_option("--sdo-timeout-ms", cl.sdoTimeoutMs, "abort a transfer the client leaves idle this long (default 5000)")
+    app.add_option("--sdo-timeout-ms", cl.sdoTimeoutMs,
+                   "abort a transfer the client leaves idle this long (default 5000)")
         ->type_name("MS")
         ->check(CLI::PositiveNumber)
         ->group(timing);
@@ -122,8 +124,9 @@ void addOptions(CLI::App& app, CommandLine& cl) {
         ->group(timing);
 
     const std::string errors = "Error buffer (0x5300)";
-    app.add_option("--error", cl.errorEntries, "ID[:MINUTES[:COUNTER]]: an error entry; repeat for more (replaces "
-                                               "the model's entries)")
+    app.add_option("--error", cl.errorEntries,
+                   "ID[:MINUTES[:COUNTER]]: an error entry; repeat for more (replaces "
+                   "the model's entries)")
         ->type_name("ID[:MIN[:N]]")
         ->group(errors);
     app.add_option("--errors-file", cl.errorsFile, "error entries, one ID[:MINUTES[:COUNTER]] a line")
@@ -133,7 +136,8 @@ void addOptions(CLI::App& app, CommandLine& cl) {
 
     const std::string faults = "Fault injection";
     app.add_option("--drop-every", c.adapter.faults.dropEvery, "drop every Nth frame crossing the adapter")
-        ->type_name("N")->group(faults);
+        ->type_name("N")
+        ->group(faults);
     app.add_option("--drop-share", c.adapter.faults.dropShare, "drop this share of frames at random (0 to 1)")
         ->type_name("P")
         ->check(CLI::Range(0.0, 1.0))
@@ -143,7 +147,8 @@ void addOptions(CLI::App& app, CommandLine& cl) {
         ->check(CLI::IsMember({"both", "to-bus", "to-host"}))
         ->group(faults);
     app.add_option("--seed", c.adapter.faults.seed, "seed of the random faults (default 1)")
-        ->type_name("N")->group(faults);
+        ->type_name("N")
+        ->group(faults);
     app.add_option("--delay-answers-ms", cl.delayMs, "hold back every SDO answer of the machine this long")
         ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
@@ -151,12 +156,14 @@ void addOptions(CLI::App& app, CommandLine& cl) {
     app.add_option("--abort", cl.aborts, "IDX[:SUB]=CODE: answer every access to the object with this abort code")
         ->type_name("IDX[:SUB]=CODE")
         ->group(faults);
-    app.add_flag("--never-operational", c.node.neverOperational, "ignore NMT start: stay pre-operational")->group(faults);
+    app.add_flag("--never-operational", c.node.neverOperational, "ignore NMT start: stay pre-operational")
+        ->group(faults);
     app.add_option("--reboot-in-transfer", cl.rebootInTransfer,
                    "IDX[:SUB]: restart the machine once, halfway through a transfer of the object")
         ->type_name("IDX[:SUB]")
         ->group(faults);
-    app.add_option("--garbage-every", c.adapter.faults.garbageEvery, "put random bytes on the line before every Nth frame")
+    app.add_option("--garbage-every", c.adapter.faults.garbageEvery,
+                   "put random bytes on the line before every Nth frame")
         ->type_name("N")
         ->group(faults);
     app.add_option("--silent-after-ms", cl.silentAfterMs, "stop passing anything on after this many ms")

@@ -57,7 +57,7 @@ PtyPort::~PtyPort() {
 }
 
 bool PtyPort::link(const std::string& path, std::string& error) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             error = path + " exists and is not a symbolic link; not replacing it";

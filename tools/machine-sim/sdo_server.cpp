@@ -25,9 +25,9 @@ void putLe32(uint8_t* p, uint32_t v) {
 
 const char* sdoModeName(SdoMode m) {
     switch (m) {
-    case SdoMode::Expedited: return "expedited";
-    case SdoMode::Segmented: return "segmented";
-    case SdoMode::Block: return "block";
+        case SdoMode::Expedited: return "expedited";
+        case SdoMode::Segmented: return "segmented";
+        case SdoMode::Block: return "block";
     }
     return "?";
 }
@@ -50,12 +50,12 @@ std::optional<Time> SdoServer::deadline() const { return state_ == State::Idle ?
 
 std::optional<SdoServer::Progress> SdoServer::progress() const {
     switch (state_) {
-    case State::Idle: return std::nullopt;
-    case State::SegUpload:
-    case State::BlkUploadWaitStart:
-    case State::BlkUploadWaitAck:
-    case State::BlkUploadWaitEnd: return Progress{index_, sub_, true, offset_, data_.size()};
-    default: return Progress{index_, sub_, false, data_.size(), size_};
+        case State::Idle: return std::nullopt;
+        case State::SegUpload:
+        case State::BlkUploadWaitStart:
+        case State::BlkUploadWaitAck:
+        case State::BlkUploadWaitEnd: return Progress{index_, sub_, true, offset_, data_.size()};
+        default: return Progress{index_, sub_, false, data_.size(), size_};
     }
 }
 
@@ -147,24 +147,27 @@ void SdoServer::onRequest(const CanFrame& frame, Time now, std::vector<Reply>& o
     const uint16_t index = static_cast<uint16_t>(d[1] | d[2] << 8);
     const uint8_t sub = d[3];
     switch (ccs) {
-    case 1: return initiateDownload(d, out);
-    case 2: replaceRunning(); return initiateUpload(index, sub, SdoMode::Expedited, out);
-    case 0:
-        if (state_ != State::SegDownload) return abort(index_, sub_, abort_code::kCommand, out, "segment without a download");
-        return downloadSegment(d, out);
-    case 3:
-        if (state_ != State::SegUpload) return abort(index_, sub_, abort_code::kCommand, out, "segment request without an upload");
-        return uploadSegment(d, out);
-    case 6:
-        if ((d[0] & 1) == 0) return initiateBlockDownload(d, out);
-        if (state_ != State::BlkDownloadEnd) return abort(index_, sub_, abort_code::kCommand, out, "block end out of turn");
-        return endBlockDownload(d, out);
-    case 5:
-        if ((d[0] & 3) == 0) return initiateBlockUpload(d, out);
-        return blockUploadCommand(d, out);
-    default:
-        return abort(state_ == State::Idle ? index : index_, state_ == State::Idle ? sub : sub_, abort_code::kCommand, out,
-                     "unknown command specifier");
+        case 1: return initiateDownload(d, out);
+        case 2: replaceRunning(); return initiateUpload(index, sub, SdoMode::Expedited, out);
+        case 0:
+            if (state_ != State::SegDownload)
+                return abort(index_, sub_, abort_code::kCommand, out, "segment without a download");
+            return downloadSegment(d, out);
+        case 3:
+            if (state_ != State::SegUpload)
+                return abort(index_, sub_, abort_code::kCommand, out, "segment request without an upload");
+            return uploadSegment(d, out);
+        case 6:
+            if ((d[0] & 1) == 0) return initiateBlockDownload(d, out);
+            if (state_ != State::BlkDownloadEnd)
+                return abort(index_, sub_, abort_code::kCommand, out, "block end out of turn");
+            return endBlockDownload(d, out);
+        case 5:
+            if ((d[0] & 3) == 0) return initiateBlockUpload(d, out);
+            return blockUploadCommand(d, out);
+        default:
+            return abort(state_ == State::Idle ? index : index_, state_ == State::Idle ? sub : sub_,
+                         abort_code::kCommand, out, "unknown command specifier");
     }
 }
 

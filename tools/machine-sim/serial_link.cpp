@@ -61,8 +61,11 @@ void HostFrameDecoder::feed(const uint8_t* bytes, std::size_t count, std::vector
         }
         if (buf_.size() - pos < kSerialFrameSize) break;
         const uint8_t kind = p[2];
-        const uint8_t sum = orbel::frameChecksumOfSum(
-            [&] { unsigned s = 0; for (int i = 1; i < 15; ++i) s += p[i]; return s; }());
+        const uint8_t sum = orbel::frameChecksumOfSum([&] {
+            unsigned s = 0;
+            for (int i = 1; i < 15; ++i) s += p[i];
+            return s;
+        }());
         if (kind != kKindHostSend && kind != kKindHostClose) {
             if (problem.empty()) problem = "frame kind " + hexBytes(p + 2, 1) + " unknown in " + hexBytes(p, 16);
         } else if (sum != p[15]) {

@@ -29,24 +29,22 @@ std::string hex32(uint32_t v) {
 
 nlohmann::json valueJson(const OdEntry& e) {
     switch (e.type) {
-    case DataType::Real32:
-    case DataType::Real64: return static_cast<double>(decodeNumber(e.type, e.value));
-    case DataType::Integer8:
-    case DataType::Integer16:
-    case DataType::Integer32:
-    case DataType::Integer64: return static_cast<int64_t>(decodeNumber(e.type, e.value));
-    case DataType::VisibleString: return std::string(e.value.begin(), e.value.end());
-    default:
-        if (isNumeric(e.type)) return e.asUnsigned();
-        return hex(e.value, kKeptBytes);
+        case DataType::Real32:
+        case DataType::Real64: return static_cast<double>(decodeNumber(e.type, e.value));
+        case DataType::Integer8:
+        case DataType::Integer16:
+        case DataType::Integer32:
+        case DataType::Integer64: return static_cast<int64_t>(decodeNumber(e.type, e.value));
+        case DataType::VisibleString: return std::string(e.value.begin(), e.value.end());
+        default:
+            if (isNumeric(e.type)) return e.asUnsigned();
+            return hex(e.value, kKeptBytes);
     }
 }
 
 }  // namespace
 
-double SimRecord::msSinceStart(Time t) const {
-    return std::chrono::duration<double, std::milli>(t - start_).count();
-}
+double SimRecord::msSinceStart(Time t) const { return std::chrono::duration<double, std::milli>(t - start_).count(); }
 
 void SimRecord::addSdo(const SdoTransferReport& report, Time now) {
     SdoEntry e{msSinceStart(now), report, report.data.size()};
@@ -74,22 +72,26 @@ std::string SimRecord::toJson(const ObjectDictionary& od, const Meta& meta) cons
         x["sub"] = s.report.sub;
         x["size"] = s.size;
         x["data"] = hex(s.report.data, kKeptBytes);
-        if (s.report.abortCode) x["abort"] = hex32(s.report.abortCode);
-        else x["abort"] = nullptr;
-        if (s.report.abortedByClient) x["aborted_by"] = "client";
-        else if (s.report.abortCode) x["aborted_by"] = "machine";
+        if (s.report.abortCode)
+            x["abort"] = hex32(s.report.abortCode);
+        else
+            x["abort"] = nullptr;
+        if (s.report.abortedByClient)
+            x["aborted_by"] = "client";
+        else if (s.report.abortCode)
+            x["aborted_by"] = "machine";
         if (!s.report.note.empty()) x["note"] = s.report.note;
         sdo.push_back(std::move(x));
     }
     auto& ev = j["events"] = nlohmann::json::array();
     for (const auto& e : events_) ev.push_back({{"ms", e.ms}, {"kind", e.kind}, {"text", e.text}});
     const auto& c = counters_;
-    j["link"] = {{"frames_from_host", c.framesFromHost},   {"frames_to_host", c.framesToHost},
-                 {"close_frames", c.closeFrames},          {"bad_bytes_from_host", c.badBytesFromHost},
-                 {"dropped_to_bus", c.droppedToBus},       {"dropped_to_host", c.droppedToHost},
-                 {"garbage_bursts", c.garbageBursts},      {"lost_while_host_away", c.lostWhileHostAway},
-                 {"overflow_to_host", c.overflowToHost},
-                 {"host_opened", c.hostOpened},            {"host_closed", c.hostClosed}};
+    j["link"] = {{"frames_from_host", c.framesFromHost}, {"frames_to_host", c.framesToHost},
+                 {"close_frames", c.closeFrames},        {"bad_bytes_from_host", c.badBytesFromHost},
+                 {"dropped_to_bus", c.droppedToBus},     {"dropped_to_host", c.droppedToHost},
+                 {"garbage_bursts", c.garbageBursts},    {"lost_while_host_away", c.lostWhileHostAway},
+                 {"overflow_to_host", c.overflowToHost}, {"host_opened", c.hostOpened},
+                 {"host_closed", c.hostClosed}};
     auto& objs = j["objects"] = nlohmann::json::object();
     char key[16];
     for (const auto& [index, obj] : od.objects()) {

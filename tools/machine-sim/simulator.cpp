@@ -98,7 +98,8 @@ int runSimulator(const SimConfig& config, ObjectDictionary od, const EdsInfo& in
              pty->slavePath().c_str(), config.linkPath.empty() ? "" : " linked as ", config.linkPath.c_str());
     node.powerOn(start);
 
-    const std::optional<Time> endAt = config.runFor.count() > 0 ? std::optional<Time>(start + config.runFor) : std::nullopt;
+    const std::optional<Time> endAt =
+        config.runFor.count() > 0 ? std::optional<Time>(start + config.runFor) : std::nullopt;
     const int master = pty->masterFd();
     bool hostPresent = pty->hostPresent();
     adapter.setHostPresent(hostPresent, start);
@@ -141,7 +142,8 @@ int runSimulator(const SimConfig& config, ObjectDictionary od, const EdsInfo& in
         pollfd fds[4] = {{signals.fd, POLLIN, 0}, {timer.fd, POLLIN, 0}, {-1, 0, 0}, {-1, 0, 0}};
         if (hostPresent) {
             fds[2].fd = master;
-            fds[2].events = static_cast<short>((adapter.wantsInput() ? POLLIN : 0) | (adapter.output().empty() ? 0 : POLLOUT));
+            fds[2].events =
+                static_cast<short>((adapter.wantsInput() ? POLLIN : 0) | (adapter.output().empty() ? 0 : POLLOUT));
         } else {
             fds[3].fd = pty->watchFd();
             fds[3].events = POLLIN;

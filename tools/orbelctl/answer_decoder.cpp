@@ -56,11 +56,11 @@ bool parseHex(const std::vector<std::string>& words, std::vector<uint8_t>& bytes
 
 std::string stateName(uint8_t state) {
     switch (state) {
-    case 0: return "answered";
-    case 1: return "done";
-    case 2: return "busy";
-    case 3: return "failed";
-    default: return "state " + std::to_string(state);
+        case 0: return "answered";
+        case 1: return "done";
+        case 2: return "busy";
+        case 3: return "failed";
+        default: return "state " + std::to_string(state);
     }
 }
 
@@ -76,19 +76,19 @@ std::string describe(const std::vector<uint8_t>& answer) {
 
 std::string modeName(uint8_t statusByte1) {
     switch (statusByte1) {
-    case 0x00: return "no mode reported (a machine in its bootloader has none)";
-    case 0x01: return "normal operation";
-    case 0x02: return "module mode 3";
-    case 0x04: return "module mode 2";
-    case 0x08: return "module mode 4";
-    case 0x10: return "service (parameter) mode";
-    case 0x20: return "manual (test) mode";
-    case 0x40: return "special mode";
-    default: {
-        char text[32];
-        std::snprintf(text, sizeof text, "unknown mode 0x%02X", statusByte1);
-        return text;
-    }
+        case 0x00: return "no mode reported (a machine in its bootloader has none)";
+        case 0x01: return "normal operation";
+        case 0x02: return "module mode 3";
+        case 0x04: return "module mode 2";
+        case 0x08: return "module mode 4";
+        case 0x10: return "service (parameter) mode";
+        case 0x20: return "manual (test) mode";
+        case 0x40: return "special mode";
+        default: {
+            char text[32];
+            std::snprintf(text, sizeof text, "unknown mode 0x%02X", statusByte1);
+            return text;
+        }
     }
 }
 
@@ -96,11 +96,11 @@ std::string bootStatusText(const std::vector<uint8_t>& answer) {
     if (answer.size() < 10) return "short answer";
     std::string text = answer[7] == 0x10 ? "parameter mode" : "not in parameter mode";
     switch (answer[8]) {
-    case 0: text += ", no update pending"; break;
-    case 1: text += ", test mode"; break;
-    case 4: text += ", firmware update requested"; break;
-    case 8: text += ", display text update requested"; break;
-    default: text += ", boot status " + std::to_string(answer[8]); break;
+        case 0: text += ", no update pending"; break;
+        case 1: text += ", test mode"; break;
+        case 4: text += ", firmware update requested"; break;
+        case 8: text += ", display text update requested"; break;
+        default: text += ", boot status " + std::to_string(answer[8]); break;
     }
     return text;
 }

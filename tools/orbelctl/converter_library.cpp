@@ -11,7 +11,6 @@ bool resolve(platform::LibraryHandle handle, const char* name, Fn& fn, std::stri
 
 }  // namespace
 
-
 bool ConverterLibrary::load(const std::string& path, std::string& error) {
     handle_ = platform::loadLibrary(path.c_str());
     if (handle_ == nullptr) {

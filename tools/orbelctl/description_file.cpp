@@ -18,7 +18,8 @@ bool readDescriptionFile(const std::string& path, std::map<uint32_t, ParameterIn
         ParameterInfo p;
         p.number = static_cast<int>(number);
         p.name = fields[1];
-        if (p.name.size() >= 2 && p.name.front() == '"' && p.name.back() == '"') p.name = p.name.substr(1, p.name.size() - 2);
+        if (p.name.size() >= 2 && p.name.front() == '"' && p.name.back() == '"')
+            p.name = p.name.substr(1, p.name.size() - 2);
         p.address = static_cast<uint32_t>(number + 16);
         p.object = static_cast<uint32_t>(object);
         p.sub = static_cast<uint32_t>(ParseDescriptionNumber(fields[13]) & 0xFF);

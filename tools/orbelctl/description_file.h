@@ -13,9 +13,7 @@ struct ParameterInfo {
     uint32_t sub = 0;
     uint32_t size = 0;  // 1, 2 or 4 bytes
 
-    bool isSigned() const {
-        return (object >= 0x3003 && object <= 0x3005) || (object >= 0x4003 && object <= 0x4005);
-    }
+    bool isSigned() const { return (object >= 0x3003 && object <= 0x3005) || (object >= 0x4003 && object <= 0x4005); }
 };
 
 // False when the file cannot be read; lines the converter skips are skipped here too.

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "answer_decoder.h"
-#include "script.h"
 #include "output.h"
 #include "platform/clock.h"
+#include "script.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -24,7 +24,6 @@ constexpr char kSeparator = '/';
 #endif
 
 namespace {
-
 
 std::atomic<bool> interrupted{false};
 std::atomic<bool> following{false};  // a download's progress is being followed
@@ -238,7 +237,8 @@ int commandCurve(DownloadHost& host, const std::string& address, const std::stri
     return result;
 }
 
-void addDownloadCommands(CLI::App& app, std::function<DownloadHost()> host, std::vector<std::function<int()>>& actions) {
+void addDownloadCommands(CLI::App& app, std::function<DownloadHost()> host,
+                         std::vector<std::function<int()>>& actions) {
     // Each subcommand's arguments, living as long as the chosen actions.
     auto image = std::make_shared<std::string>();
     auto* firmware = app.add_subcommand("firmware", "Flash a firmware image (a .hex file, or a folder of them)");

@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "answer_decoder.h"
-#include "script.h"
 #include "output.h"
+#include "script.h"
 
 namespace {
 
@@ -184,7 +184,8 @@ int commandParams(MachineDataSession& s, const std::vector<std::string>& files, 
             json += (json.size() > 1 ? ",\n " : "\n ") + std::string("{\"number\": ") + std::to_string(p.number) +
                     ", \"name\": " + jsonString(p.name) + ", \"address\": " + std::to_string(p.address) +
                     ", \"object\": " + jsonString(object) + ", \"size\": " + std::to_string(p.size);
-            if (read) json += ", \"value\": " + std::to_string(value) + ", \"hex\": " + jsonString(hexValue(raw, p.size));
+            if (read)
+                json += ", \"value\": " + std::to_string(value) + ", \"hex\": " + jsonString(hexValue(raw, p.size));
             json += "}";
         } else {
             print("%-6d %-24s %7u %-11s %4u", p.number, p.name.c_str(), p.address, object, p.size);
@@ -278,14 +279,16 @@ int commandHours(MachineDataSession& s) {
         // The family's four counters are parameters: the description files must name their bytes.
         if (int r = requests.read("hours", kFamilyCountersAddr, 16, d)) return r;
         for (uint32_t c = 0; c < 4; ++c)
-            counters.push_back({std::to_string(c + 1), d[4 * c] + 60u * (d[4 * c + 1] + 60u * (d[4 * c + 2] + 256u * d[4 * c + 3]))});
+            counters.push_back(
+                {std::to_string(c + 1), d[4 * c] + 60u * (d[4 * c + 1] + 60u * (d[4 * c + 2] + 256u * d[4 * c + 3]))});
     }
     std::string json = "[";
     if (!s.json) print("%-8s %s\n", "counter", "hours (h:mm:ss)");
     for (const auto& c : counters) {
         if (s.json)
             json += (json.size() > 1 ? ", " : "") + std::string("{\"counter\": ") + jsonString(c.first) +
-                    ", \"seconds\": " + std::to_string(c.second) + ", \"time\": " + jsonString(hoursText(c.second, true)) + "}";
+                    ", \"seconds\": " + std::to_string(c.second) +
+                    ", \"time\": " + jsonString(hoursText(c.second, true)) + "}";
         else
             print("%-8s %s\n", c.first.c_str(), hoursText(c.second, true).c_str());
     }
@@ -364,9 +367,8 @@ void addMachineDataCommands(CLI::App& app, MachineDataSession& s, std::vector<st
     auto set = app.add_subcommand("set", "Write parameters by name or number: NAME_OR_NUMBER=VALUE...");
     auto assignments = std::make_shared<std::vector<std::string>>();
     set->add_option("assignments", *assignments, "NAME=VALUE or NUMBER=VALUE")->required();
-    set->callback([&s, &actions, assignments] {
-        actions.push_back([&s, assignments] { return commandSet(s, *assignments); });
-    });
+    set->callback(
+        [&s, &actions, assignments] { actions.push_back([&s, assignments] { return commandSet(s, *assignments); }); });
 
     app.add_subcommand("errors", "Read the error memory: error number and time (h:mm)")->callback([&s, &actions] {
         actions.push_back([&s] { return commandErrors(s, false); });
@@ -392,7 +394,9 @@ void addMachineDataCommands(CLI::App& app, MachineDataSession& s, std::vector<st
     auto raw = app.add_subcommand("read", "Read a raw block (0x1D/0x1E): ADDR LEN");
     auto readAddress = std::make_shared<long long>(0);
     auto readLength = std::make_shared<long long>(0);
-    raw->add_option("address", *readAddress, "Legacy address (decimal or 0x hex)")->required()->check(CLI::Range(0, 0xFFFF));
+    raw->add_option("address", *readAddress, "Legacy address (decimal or 0x hex)")
+        ->required()
+        ->check(CLI::Range(0, 0xFFFF));
     raw->add_option("length", *readLength, "Bytes to read")->required()->check(CLI::Range(0, 255));
     raw->callback([&s, &actions, readAddress, readLength] {
         actions.push_back([&s, readAddress, readLength] { return commandRead(s, *readAddress, *readLength); });
@@ -410,7 +414,6 @@ void addMachineDataCommands(CLI::App& app, MachineDataSession& s, std::vector<st
     auto test = app.add_subcommand("test-command", "Switch to test mode and run a model command: VALUE");
     auto testValue = std::make_shared<long long>(0);
     test->add_option("value", *testValue, "Command code")->required()->check(CLI::Range(0, 255));
-    test->callback([&s, &actions, testValue] {
-        actions.push_back([&s, testValue] { return commandTest(s, *testValue); });
-    });
+    test->callback(
+        [&s, &actions, testValue] { actions.push_back([&s, testValue] { return commandTest(s, *testValue); }); });
 }

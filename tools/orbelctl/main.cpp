@@ -20,8 +20,8 @@
 #include "host_link.h"
 #include "machine_data_commands.h"
 #include "output.h"
-#include "script.h"
 #include "platform/module_path.h"
+#include "script.h"
 
 namespace {
 
@@ -85,7 +85,8 @@ public:
 
     int open() {
         if (!options_.driver.empty()) setEnv("ORBEL_CAN_DRIVER", options_.driver);
-        if (!options_.device.empty()) setEnv("SERICAN_COM" + std::to_string(portNumber(options_.port)), options_.device);
+        if (!options_.device.empty())
+            setEnv("SERICAN_COM" + std::to_string(portNumber(options_.port)), options_.device);
         std::string error;
         const std::string path = options_.library.empty() ? defaultLibraryPath() : options_.library;
         if (!library_.load(path, error)) {
@@ -181,8 +182,8 @@ int commandStatus(Session& session) {
 
 int commandConnect(Session& session) {
     Answer answer;
-    const int result = session.pollCommand(0xE6, "connect", answer,
-                                           " (no connection to the machine: is the adapter on the port and the machine on?)");
+    const int result = session.pollCommand(
+        0xE6, "connect", answer, " (no connection to the machine: is the adapter on the port and the machine on?)");
     if (result == kOk) say("connect: machine connected, serial number read\n");
     return result;
 }
@@ -227,8 +228,9 @@ int runScriptFile(Session& session, const std::string& path, const CommandExtens
 
 int main(int argc, char** argv) {
     Options options;
-    CLI::App app("orbelctl: talk to a machine through the ORBEL converter, as the legacy service application does.\n"
-                 "Exit status: 0 done, 1 refused or failed, 2 usage, 3 converter not loadable, 4 time-out, 5 interrupted.");
+    CLI::App app(
+        "orbelctl: talk to a machine through the ORBEL converter, as the legacy service application does.\n"
+        "Exit status: 0 done, 1 refused or failed, 2 usage, 3 converter not loadable, 4 time-out, 5 interrupted.");
     app.add_option("--library", options.library, "Converter library to load (default: the one beside orbelctl)");
     app.add_option("--driver", options.driver, "CAN driver library for the converter (sets ORBEL_CAN_DRIVER)");
     app.add_option("--port", options.port, "Port name handed to ORBEL_DllInit")->capture_default_str();
@@ -245,7 +247,8 @@ int main(int argc, char** argv) {
     MachineDataSession data;
     const CommandExtension machineData = [&data, &session](CLI::App& a, Actions& actions) {
         addMachineDataCommands(a, data, actions);
-        addDownloadCommands(a, [&session] { return session.downloadHost(); }, actions);
+        addDownloadCommands(
+            a, [&session] { return session.downloadHost(); }, actions);
     };
     Actions actions;
     addCommands(app, session, actions, std::make_shared<std::vector<std::string>>(), machineData);

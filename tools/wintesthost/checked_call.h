@@ -23,8 +23,8 @@ constexpr bool kConventionChecked = false;
 #endif
 
 struct CallRecord {
-    uintptr_t value = 0;       // EAX (RAX) after the call: results, and handles in full
-    int32_t stackDelta = 0;    // stack pointer after the call minus before the arguments; 0 for __stdcall
+    uintptr_t value = 0;     // EAX (RAX) after the call: results, and handles in full
+    int32_t stackDelta = 0;  // stack pointer after the call minus before the arguments; 0 for __stdcall
     bool registersKept = !kConventionChecked;  // EBX, ESI and EDI as they were before the call
 };
 
@@ -50,8 +50,7 @@ CallRecord call(R(__stdcall* fn)(A...), Given... given) {
     const uint32_t words[sizeof...(A) + 1] = {asWord(static_cast<A>(given))..., 0};
     CallRecord record = callRaw(reinterpret_cast<const void*>(fn), words, sizeof...(A));
     // A narrower result fills only the low part of EAX; the rest is undefined.
-    if constexpr (!std::is_void_v<R> && sizeof(R) < sizeof(uint32_t))
-        record.value &= (1u << (8 * sizeof(R))) - 1;
+    if constexpr (!std::is_void_v<R> && sizeof(R) < sizeof(uint32_t)) record.value &= (1u << (8 * sizeof(R))) - 1;
     return record;
 }
 

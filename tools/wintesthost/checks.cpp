@@ -33,8 +33,8 @@ bool Checks::convention(const char* exportName, const CallRecord& record) {
                        format("stack pointer off by %d bytes after the call", static_cast<int>(record.stackDelta)));
     }
     if (!record.registersKept) {
-        sound = expect(false, format("%s keeps EBX, ESI and EDI", exportName), "a callee-saved register changed") &&
-                sound;
+        sound =
+            expect(false, format("%s keeps EBX, ESI and EDI", exportName), "a callee-saved register changed") && sound;
     }
     return sound;
 }

@@ -75,7 +75,8 @@ std::vector<uint8_t> readAnswer(Checks& checks, const Converter& c) {
         return answer;
     for (int32_t i = 0; i < count; ++i) {
         uint8_t byte = 0;
-        if (!checks.result("ORBEL_ConvReadData", call(c.ConvReadData, &byte), kOk, format("answer byte %d", static_cast<int>(i))))
+        if (!checks.result("ORBEL_ConvReadData", call(c.ConvReadData, &byte), kOk,
+                           format("answer byte %d", static_cast<int>(i))))
             return answer;
         answer.push_back(byte);
     }
@@ -205,14 +206,15 @@ std::vector<uint8_t> exchange(Checks& checks, const Converter& c, uint8_t comman
 
 bool loadConverter(Checks& checks, const std::string& libraryPath, HMODULE& module, Converter& c) {
     module = LoadLibraryA(libraryPath.c_str());
-    if (!checks.expect(module != nullptr, "LoadLibraryA " + libraryPath, format("error %lu", GetLastError()))) return false;
+    if (!checks.expect(module != nullptr, "LoadLibraryA " + libraryPath, format("error %lu", GetLastError())))
+        return false;
     return resolveAll(checks, module, c);
 }
 
 }  // namespace
 
-void runRefusedConnection(Checks& checks, const std::string& libraryPath, const std::string& portName,
-                          unsigned limitMs, bool mayStayBusy) {
+void runRefusedConnection(Checks& checks, const std::string& libraryPath, const std::string& portName, unsigned limitMs,
+                          bool mayStayBusy) {
     HMODULE module = nullptr;
     Converter c;
     if (loadConverter(checks, libraryPath, module, c)) {
@@ -239,7 +241,8 @@ void runRefusedConnection(Checks& checks, const std::string& libraryPath, const 
             checks.expect(answer.size() >= 4 && answer[3] == kStateFailed, "connecting ends with state failed",
                           answer.size() < 4 ? "no answer" : format("state %u after %lu ms", answer[3], spent));
             checks.expect(spent <= limitMs, format("and within %u ms", limitMs), format("%lu ms", spent));
-            checks.expect(wellFormed(exchange(checks, c, 0x01), 0x01), "the converter still answers the status package");
+            checks.expect(wellFormed(exchange(checks, c, 0x01), 0x01),
+                          "the converter still answers the status package");
         }
         const DWORD deInitStart = GetTickCount();
         checks.result("ORBEL_DllDeInit", call(c.DllDeInit), kOk, "de-init after the connection attempt");

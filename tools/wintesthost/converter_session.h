@@ -15,7 +15,7 @@ void runConverterSession(Checks& checks, const std::string& libraryPath, const s
 // host polls the connect command (0xE6) while busy; it must end "failed" within limitMs (or,
 // with mayStayBusy, may still be busy then, as with a machine that never answers), the converter
 // must go on answering, and de-init must end the session promptly, connection thread and all.
-void runRefusedConnection(Checks& checks, const std::string& libraryPath, const std::string& portName,
-                          unsigned limitMs, bool mayStayBusy);
+void runRefusedConnection(Checks& checks, const std::string& libraryPath, const std::string& portName, unsigned limitMs,
+                          bool mayStayBusy);
 
 }  // namespace wintesthost

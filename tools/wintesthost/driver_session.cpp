@@ -45,7 +45,8 @@ void unload(Checks& checks, Driver& d) {
 }
 
 // canOpen_driver must give a null handle.
-void expectRefused(Checks& checks, const Driver& d, const char* busname, const char* baudrate, const std::string& what) {
+void expectRefused(Checks& checks, const Driver& d, const char* busname, const char* baudrate,
+                   const std::string& what) {
     Board board{busname, baudrate};
     const CallRecord opened = call(d.open, &board);
     if (!checks.convention("canOpen_driver", opened)) return;
@@ -122,7 +123,8 @@ void runDriverRefusals(Checks& checks, const std::string& driverPath, unsigned m
         expectRefused(checks, d, missing.c_str(), "250K", "bit rate 250K is refused");
         expectRefused(checks, d, "COM", "500K", "a bus name without a number is refused");
         expectRefused(checks, d, missing.c_str(), "500K", "COM" + missing + ", which does not exist, is refused");
-        checks.result("canClose_driver", call(d.close, static_cast<void*>(nullptr)), 1, "closing a null handle answers 1");
+        checks.result("canClose_driver", call(d.close, static_cast<void*>(nullptr)), 1,
+                      "closing a null handle answers 1");
         char rate[] = "125K";
         checks.result("canChangeBaudRate_driver", call(d.changeBaudRate, static_cast<void*>(nullptr), rate), 0,
                       "changing the bit rate changes nothing and answers 0");
@@ -159,7 +161,8 @@ void runDriverSession(Checks& checks, const std::string& driverPath, unsigned co
     CanMessage request{0x60A, 0, 8, {0x40, 0x00, 0x10, 0x00, 0, 0, 0, 0}};
     if (machineSilent) {
         // The line takes the frame even when nothing answers; the receive just keeps waiting.
-        checks.result("canSend_driver", call(d.send, handle, &request), 0, "SDO upload request sent to a silent machine");
+        checks.result("canSend_driver", call(d.send, handle, &request), 0,
+                      "SDO upload request sent to a silent machine");
         Sleep(1500);
         std::lock_guard<std::mutex> guard(receiver.lock);
         checks.expect(receiver.frames.empty(), "a silent machine: no frame arrives in 1.5 s",
@@ -167,7 +170,8 @@ void runDriverSession(Checks& checks, const std::string& driverPath, unsigned co
     } else {
         // The machine produces its heartbeat every second.
         if (checks.expect(receiver.waitFor(0x70A, 3000, frame), "the machine's heartbeat (0x70A) arrives")) {
-            checks.expect(frame.len == 1, "heartbeat carries one byte (the node state)", format("length %u", frame.len));
+            checks.expect(frame.len == 1, "heartbeat carries one byte (the node state)",
+                          format("length %u", frame.len));
         }
         checks.result("canSend_driver", call(d.send, handle, &request), 0, "SDO upload request sent");
         if (checks.expect(receiver.waitFor(0x58A, 3000, frame), "the machine answers the SDO request (0x58A)")) {

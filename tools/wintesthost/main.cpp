@@ -40,12 +40,13 @@ std::string besideThisProgram(const char* fileName) {
 constexpr int kNotRun = 77;
 
 int usage() {
-    std::fputs("usage: wintesthost selftest\n"
-               "       wintesthost converter [--library PATH] [--port NAME]\n"
-               "       wintesthost refused-connection [--library PATH] [--port NAME] [--limit-ms N] [--may-stay-busy]\n"
-               "       wintesthost driver-refusals [--driver PATH] [--missing-com N]\n"
-               "       wintesthost driver --com N [--driver PATH] [--silent]\n",
-               stderr);
+    std::fputs(
+        "usage: wintesthost selftest\n"
+        "       wintesthost converter [--library PATH] [--port NAME]\n"
+        "       wintesthost refused-connection [--library PATH] [--port NAME] [--limit-ms N] [--may-stay-busy]\n"
+        "       wintesthost driver-refusals [--driver PATH] [--missing-com N]\n"
+        "       wintesthost driver --com N [--driver PATH] [--silent]\n",
+        stderr);
     return 2;
 }
 
@@ -70,13 +71,20 @@ int main(int argc, char** argv) {
         }
         if (i + 1 >= argc) return usage();
         const char* value = argv[++i];
-        if (option == "--library") library = value;
-        else if (option == "--driver") driver = value;
-        else if (option == "--port") port = value;
-        else if (option == "--com") com = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-        else if (option == "--missing-com") missingCom = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-        else if (option == "--limit-ms") limitMs = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-        else return usage();
+        if (option == "--library")
+            library = value;
+        else if (option == "--driver")
+            driver = value;
+        else if (option == "--port")
+            port = value;
+        else if (option == "--com")
+            com = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        else if (option == "--missing-com")
+            missingCom = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        else if (option == "--limit-ms")
+            limitMs = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        else
+            return usage();
     }
 
     wintesthost::Checks checks;
@@ -100,8 +108,9 @@ int main(int argc, char** argv) {
         return usage();
     }
     if (!wintesthost::kConventionChecked) {
-        std::puts("not run on this machine: the __stdcall checks of every call (stack pointer, EBX, ESI, EDI);"
-                  " a 64-bit build has one calling convention");
+        std::puts(
+            "not run on this machine: the __stdcall checks of every call (stack pointer, EBX, ESI, EDI);"
+            " a 64-bit build has one calling convention");
     }
     // The host outlived every refusal: that is part of what is checked.
     return checks.finish();

@@ -36,9 +36,9 @@ SumFn seenAsSum(From fn) {
 
 void runSelfTest(Checks& checks) {
     const CallRecord sound = call(&stdcallSum, 40, 2);
-    checks.expect(sound.value == 42 && sound.stackDelta == 0 && sound.registersKept,
-                  "a __stdcall function passes the checks",
-                  format("value %u, stack off by %d", static_cast<unsigned>(sound.value), static_cast<int>(sound.stackDelta)));
+    checks.expect(
+        sound.value == 42 && sound.stackDelta == 0 && sound.registersKept, "a __stdcall function passes the checks",
+        format("value %u, stack off by %d", static_cast<unsigned>(sound.value), static_cast<int>(sound.stackDelta)));
 
     const CallRecord cdecl = call(seenAsSum(&cdeclSum), 40, 2);
     checks.expect(cdecl.value == 42 && cdecl.stackDelta == -8, "a __cdecl function is caught (leaves 8 bytes)",

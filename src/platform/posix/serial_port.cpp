@@ -1,14 +1,14 @@
 #include "platform/serial_port.h"
 
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 
 namespace platform {
 
@@ -20,9 +20,8 @@ bool speedFor(uint32_t bitsPerSecond, speed_t& speed) {
     static constexpr struct {
         uint32_t bps;
         speed_t code;
-    } kSpeeds[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},   {9600, B9600},
-                   {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
-                   {230400, B230400}};
+    } kSpeeds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},    {19200, B19200},
+                   {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400}};
     for (const auto& s : kSpeeds) {
         if (s.bps == bitsPerSecond) {
             speed = s.code;

@@ -2,8 +2,8 @@
 
 #include "platform/debug_output.h"
 
-#include <cstdio>
 #include <windows.h>
+#include <cstdio>
 
 namespace platform {
 
