@@ -11,28 +11,16 @@
 #include <nlohmann/json.hpp>
 
 #include "machine_sim_process.h"
+#include "orbelctl_run.h"
 #include "temp_dir.h"
 
 namespace {
 
 using orbeltest::MachineSimProcess;
 
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
+using Outcome = orbeltest::OrbelctlOutcome;
 
-Outcome orbelctl(const std::string& arguments) {
-    const std::string command = MachineSimProcess::binDir() + "/orbelctl " + arguments + " 2>&1";
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
-}
+Outcome orbelctl(const std::string& arguments) { return orbeltest::runOrbelctl(arguments); }
 
 bool has(const Outcome& o, const std::string& text) { return o.output.find(text) != std::string::npos; }
 

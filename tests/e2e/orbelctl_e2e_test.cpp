@@ -9,27 +9,15 @@
 #include <string>
 
 #include "machine_sim_process.h"
+#include "orbelctl_run.h"
 
 namespace {
 
 using orbeltest::MachineSimProcess;
 
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
+using Outcome = orbeltest::OrbelctlOutcome;
 
-Outcome orbelctl(const std::string& arguments) {
-    const std::string command = MachineSimProcess::binDir() + "/orbelctl " + arguments + " 2>&1";
-    Outcome run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
-}
+Outcome orbelctl(const std::string& arguments) { return orbeltest::runOrbelctl(arguments); }
 
 class Orbelctl : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
 
