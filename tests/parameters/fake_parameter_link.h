@@ -2,6 +2,7 @@
 // A machine link for the parameter and error-memory handlers that records each request and
 // answers with a chosen start result. Operating-hours conversions are the family's.
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,16 +57,21 @@ public:
     void setMainOpHoursCounter(uint32_t seconds) override { mainCounter = seconds; }
 
 private:
+    // Starts may come from the host's thread and the stack's at once, as they do on a real link.
     int32_t record(Request r) {
-        requests.push_back(r);
         int32_t result = nextResult;
-        if (!results.empty()) {
-            result = results.front();
-            results.erase(results.begin());
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            requests.push_back(r);
+            if (!results.empty()) {
+                result = results.front();
+                results.erase(results.begin());
+            }
         }
         if (result == 0 && onStart) onStart();
         return result;
     }
+    std::mutex mutex_;
 };
 
 }  // namespace orbeltest

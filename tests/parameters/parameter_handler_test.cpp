@@ -174,10 +174,11 @@ TEST_F(ParameterHandler, ClearingDuringAReadOnAnotherThreadIsSafe) {
     int32_t result = -1;
     std::atomic<bool> stop{false};
     std::thread stack([&] {
+        int32_t stackResult = -1;
         while (!stop) {
             uint8_t v = 1;
             handler.SetParameterValueForCurrentReq(1, &v);
-            handler.RunReadRequest(&result, 0);
+            handler.RunReadRequest(&stackResult, 0);
         }
     });
     for (int i = 0; i < 200; ++i) {
