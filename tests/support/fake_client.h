@@ -79,6 +79,19 @@ private:
     static void take(Call& call, ElementCallback callback) { call.element = callback; }
     static void take(Call& call, DomainCallback callback) { call.domain = callback; }
     static void take(Call& call, ReadNrElementCallback callback) { call.readNr = callback; }
+    static void take(Call& call, BlockTransferCallback callback) { call.block = callback; }
+    static void take(Call& call, FirmwareUpdateCallback callback) { call.firmware = callback; }
+    static void take(Call& call, const char* path) { call.path = path; }
+    // A block transfer's numbers share one type, so they travel together.
+    struct BlockArgs {
+        uint32_t blockId, packetSize;
+        long long localAddress;
+    };
+    static void take(Call& call, BlockArgs b) {
+        call.blockId = b.blockId;
+        call.packetSize = b.packetSize;
+        call.localAddress = b.localAddress;
+    }
     template <typename T>
     static void take(Call& call, T* data) {
         static_assert(kRecordedTypeName<T*> != nullptr, "name the recorded pointer type");
@@ -189,11 +202,11 @@ public:
     int WriteMaterialNumber(unsigned char* record13, DomainCallback callback) override { return track("WriteMaterialNumber", record13, callback); }
     int ReadObject5410(Object5410Record* record, DomainCallback callback) override { return track("ReadObject5410", record, callback); }
     int WriteObject5410(Object5410Record* record, DomainCallback callback) override { return track("WriteObject5410", record, callback); }
-    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback, uint32_t localAddress) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.localAddress = localAddress; call.block = callback; calls.push_back(call); return nextResult; }
-    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.block = callback; calls.push_back(call); return nextResult; }
-    int GetBlockTransferProgress(unsigned char* percent) override { Call call; call.op = "GetBlockTransferProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
-    int StartFirmwareUpdate(const char* path, FirmwareUpdateCallback callback) override { Call call; call.op = "StartFirmwareUpdate"; call.path = path; call.firmware = callback; calls.push_back(call); return nextResult; }
-    int GetFirmwareUpdateProgress(unsigned char* percent) override { Call call; call.op = "GetFirmwareUpdateProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
+    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback, uint32_t localAddress) override { return track("StartBlockTransfer", path, BlockArgs{blockId, packetSize, localAddress}, callback); }
+    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) override { return track("StartBlockTransfer", path, BlockArgs{blockId, packetSize, -1}, callback); }
+    int GetBlockTransferProgress(unsigned char* percent) override { track("GetBlockTransferProgress"); *percent = progressPercent; return progressState; }
+    int StartFirmwareUpdate(const char* path, FirmwareUpdateCallback callback) override { return track("StartFirmwareUpdate", path, callback); }
+    int GetFirmwareUpdateProgress(unsigned char* percent) override { track("GetFirmwareUpdateProgress"); *percent = progressPercent; return progressState; }
     Version GetVersion() override { track("GetVersion"); return Version{0x0301, 1}; }
     int WriteBlockControl(BlockControlRecord* record, DomainCallback callback) override { return track("WriteBlockControl", record, callback); }
     int WriteBlockData(const unsigned char* data, uint32_t, DomainCallback callback) override { return track("WriteBlockData", data, callback); }
