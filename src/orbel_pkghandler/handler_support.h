@@ -28,6 +28,12 @@ inline void appendZeros(ORBEL_ConvBuffer* out, uint32_t count) {
 
 inline void setState(ORBEL_ConvBuffer* out, uint8_t state) { ORBEL_PkgHandler::setStateByte(out, state); }
 
+// An address in no class the block commands serve: traced and refused.
+inline void refuseUnknownAddress(ORBEL_ConvBuffer* out, const char* name, uint32_t address) {
+    ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
+    setState(out, PROTO_STATE_FAILED);
+}
+
 // Address and length of a block request: 16-bit address at 4 and 5 with the length at 6 for the
 // wide codes, else an 8-bit address at 4 and the length at 5.
 struct BlockRequest {

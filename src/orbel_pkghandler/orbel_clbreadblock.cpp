@@ -109,10 +109,7 @@ int32_t ORBEL_ClbReadBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* ou
             ORBEL_Trace("%s(): Current address 0x%04x will be ignored - returning zero as value\n", name, address);
             pkg::setState(out, PROTO_STATE_DONE);
             break;
-        case ReadAddressClass::Unknown:
-            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-            pkg::setState(out, PROTO_STATE_FAILED);
-            break;
+        case ReadAddressClass::Unknown: pkg::refuseUnknownAddress(out, name, address); break;
     }
     return 0;
 }
@@ -194,10 +191,7 @@ int32_t ORBEL_ClbReadBlockAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out)
             pkg::putInside(out, 8, 1, areaEnd);
             pkg::setState(out, PROTO_STATE_DONE);
             break;
-        case ReadAddressClass::Unknown:
-            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-            pkg::setState(out, PROTO_STATE_FAILED);
-            break;
+        case ReadAddressClass::Unknown: pkg::refuseUnknownAddress(out, name, address); break;
     }
     return 0;
 }

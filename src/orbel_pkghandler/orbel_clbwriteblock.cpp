@@ -150,10 +150,7 @@ int32_t ORBEL_ClbWriteBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* o
             }
             break;
         }
-        case WriteAddressClass::Unknown:
-            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-            pkg::setState(out, PROTO_STATE_FAILED);
-            break;
+        case WriteAddressClass::Unknown: pkg::refuseUnknownAddress(out, name, address); break;
     }
     return 0;
 }
