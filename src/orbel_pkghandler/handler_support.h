@@ -1,10 +1,12 @@
 #pragma once
 // Small helpers the command handlers share.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "common/orbel_convbuffer.h"
 #include "common/orbel_trace.h"
+#include "orbel_conv/orbel_conv.h"
 #include "orbel_pkghandler/orbel_pkghandler.h"
 
 namespace pkg {
@@ -46,6 +48,19 @@ inline BlockRequest blockRequestOf(const uint8_t* package) {
     if (ORBEL_PkgHandler::hasWideAddress(code))
         return {code, static_cast<uint32_t>(package[4] | (package[5] << 8)), package[6]};
     return {code, package[4], package[5]};
+}
+
+// The start the block commands share: refused while no machine is connected, and none when the
+// converter does not take the request.
+inline std::optional<BlockRequest> takeBlockRequest(ORBEL_Conv* conv, const uint8_t* package, ORBEL_ConvBuffer* out) {
+    if (!conv->isConnected()) {
+        setState(out, PROTO_STATE_FAILED);
+        return std::nullopt;
+    }
+    const BlockRequest request = blockRequestOf(package);
+    if (!conv->startRequest(request.code, request.address, request.length, package[PROTO_CMD_STATE_POS]))
+        return std::nullopt;
+    return request;
 }
 
 // Writes an answer byte only inside [0, areaEnd): the answer's appended area.

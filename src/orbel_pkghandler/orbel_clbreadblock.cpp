@@ -44,12 +44,9 @@ int32_t ORBEL_ClbReadBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* ou
     const char* const name = "ORBEL_ClbReadBlock";
     pkg::HandlerTrace trace(name);
     ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
-    if (!conv->isConnected()) {
-        pkg::setState(out, PROTO_STATE_FAILED);
-        return 0;
-    }
-    const auto [code, address, length] = pkg::blockRequestOf(package);
-    if (!conv->startRequest(code, address, length, package[PROTO_CMD_STATE_POS])) return 0;
+    const auto request = pkg::takeBlockRequest(conv, package, out);
+    if (!request) return 0;
+    const auto [code, address, length] = *request;
     // A new read starts afresh: an earlier failure no longer stands for its answer.
     if (conv->isError()) conv->setIdle();
     ORBEL_Trace("%s(): requested addr 0x%04x requested length %d\n", name, address, length);
