@@ -36,20 +36,13 @@ inline void refuseUnknownAddress(ORBEL_ConvBuffer* out, const char* name, uint32
     setState(out, PROTO_STATE_FAILED);
 }
 
-// Address and length of a block request: 16-bit address at 4 and 5 with the length at 6 for the
-// wide codes, else an 8-bit address at 4 and the length at 5.
+// A block request: 16-bit address at 4 and 5 with the length at 6 for the wide codes, else an
+// 8-bit address at 4 and the length at 5.
 struct BlockRequest {
     uint8_t code;
     uint32_t address;
     uint8_t length;
 };
-inline BlockRequest blockRequestOf(const uint8_t* package) {
-    const uint8_t code = package[2];
-    if (ORBEL_PkgHandler::hasWideAddress(code))
-        return {code, static_cast<uint32_t>(package[4] | (package[5] << 8)), package[6]};
-    return {code, package[4], package[5]};
-}
-
 // The start the block commands share: refused while no machine is connected, and none when the
 // converter does not take the request.
 inline std::optional<BlockRequest> takeBlockRequest(ORBEL_Conv* conv, const uint8_t* package, ORBEL_ConvBuffer* out) {
@@ -57,10 +50,12 @@ inline std::optional<BlockRequest> takeBlockRequest(ORBEL_Conv* conv, const uint
         setState(out, PROTO_STATE_FAILED);
         return std::nullopt;
     }
-    const BlockRequest request = blockRequestOf(package);
-    if (!conv->startRequest(request.code, request.address, request.length, package[PROTO_CMD_STATE_POS]))
-        return std::nullopt;
-    return request;
+    const uint8_t code = package[2];
+    const bool wide = ORBEL_PkgHandler::hasWideAddress(code);
+    const BlockRequest r{code, wide ? static_cast<uint32_t>(package[4] | (package[5] << 8)) : package[4],
+                         package[wide ? 6 : 5]};
+    if (!conv->startRequest(r.code, r.address, r.length, package[PROTO_CMD_STATE_POS])) return std::nullopt;
+    return r;
 }
 
 // Writes an answer byte only inside [0, areaEnd): the answer's appended area.
