@@ -19,6 +19,17 @@ bool ORBEL_BlockDownloadHandler::setUpdateRunning() {
     return true;
 }
 
+bool ORBEL_BlockDownloadHandler::claimStart(const char* name, const char* path) {
+    if (!path || !setUpdateRunning()) {
+        ORBEL_Trace("%s(): previous block download is still running!\n", name);
+        return false;
+    }
+    if (owner.markBusyForDownload()) return true;
+    ORBEL_Trace("%s(): converter is busy\n", name);
+    running.store(0, std::memory_order_release);
+    return false;
+}
+
 void ORBEL_BlockDownloadHandler::resetBlockDownload() {
     ORBEL_Trace("%s(): ++ resetting block download (current state: %d)\n",
                 "ORBEL_BlockDownloadHandler::resetBlockDownload", running.load());
@@ -69,15 +80,7 @@ bool ORBEL_BlockDownloadHandler::startBlock(const char* path, uint32_t address, 
         return false;
     }
     const uint32_t packetSize = owner.getBlockDownloadPacketSize(address);
-    if (!path || !setUpdateRunning()) {
-        ORBEL_Trace("%s(): previous block download is still running!\n", name);
-        return false;
-    }
-    if (!owner.markBusyForDownload()) {
-        ORBEL_Trace("%s(): converter is busy\n", name);
-        running.store(0, std::memory_order_release);
-        return false;
-    }
+    if (!claimStart(name, path)) return false;
     if (requests.StartBlockTransfer(path, static_cast<uint32_t>(blockId), packetSize, localAddress) != 0) {
         ORBEL_Trace("%s(): failed to start block download\n", name);
         owner.undoBusyForDownload();
@@ -92,15 +95,7 @@ bool ORBEL_BlockDownloadHandler::startBlock(const char* path, uint32_t address, 
 bool ORBEL_BlockDownloadHandler::StartFirmwareDownload(const char* path) {
     const char* const name = "ORBEL_BlockDownloadHandler::StartFirmwareDownload";
     ORBEL_Trace("%s(): file path: %s\n", name, path ? path : "");
-    if (!path || !setUpdateRunning()) {
-        ORBEL_Trace("%s(): previous block download is still running!\n", name);
-        return false;
-    }
-    if (!owner.markBusyForDownload()) {
-        ORBEL_Trace("%s(): converter is busy\n", name);
-        running.store(0, std::memory_order_release);
-        return false;
-    }
+    if (!claimStart(name, path)) return false;
     if (requests.StartFirmwareUpdate(path) != 0) {
         ORBEL_Trace("%s(): failed to start firmware download\n", name);
         owner.undoBusyForDownload();

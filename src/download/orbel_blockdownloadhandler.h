@@ -52,6 +52,9 @@ private:
     bool startBlock(const char* path, uint32_t address, const uint32_t* localAddress);
     // Sets the running flag before a start; false when a download runs already.
     bool setUpdateRunning();
+    // Sets it for a start with a path and marks the converter busy for it; false (traced) when
+    // there is no path, a download runs already or the converter is busy.
+    bool claimStart(const char* name, const char* path);
     void forgetTempFile();
 
     IDownloadRequests& requests;

@@ -45,6 +45,16 @@ void finishRequest(ORBEL_Conv* conv, const char* name, int result, const char* d
     conv->setError();
 }
 
+// Reads the machine mode with the converter busy; a start that fails leaves it in error.
+void requestMachineMode(ORBEL_Conv* conv, const char* name) {
+    if (startFollowUp(conv, ORBEL_CommDiag::ReadMachineMode) == 0) {
+        ORBEL_Trace("%s(): machine mode requested\n", name);
+    } else {
+        ORBEL_Trace("%s(): unable to request machine mode!\n", name);
+        conv->setError();
+    }
+}
+
 void traceBytes13(const char* name, const char* label, const uint8_t* b) {
     ORBEL_Trace(
         "%s(): %s: 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x 0x%02x\n", name,
@@ -63,12 +73,7 @@ void StartConnection_callback(int result) {
         return;
     }
     conv->setConnected();
-    if (startFollowUp(conv, ORBEL_CommDiag::ReadMachineMode) == 0) {
-        ORBEL_Trace("%s(): machine mode requested\n", name);
-    } else {
-        ORBEL_Trace("%s(): unable to request machine mode!\n", name);
-        conv->setError();
-    }
+    requestMachineMode(conv, name);
 }
 
 namespace {
@@ -174,12 +179,7 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
         }
         // No machine mode object: this machine keeps its mode in the module mode object.
         conv->setModuleModeObjectUsed();
-        if (startFollowUp(conv, ORBEL_CommDiag::ReadMachineMode) == 0) {
-            ORBEL_Trace("%s(): machine mode requested\n", name);
-        } else {
-            ORBEL_Trace("%s(): unable to request machine mode!\n", name);
-            conv->setError();
-        }
+        requestMachineMode(conv, name);
         return;
     }
     if (result != 0) {
@@ -189,31 +189,25 @@ void ReadMachineMode_callback(int result, int, unsigned char, void* value) {
     }
     uint32_t read = 0;
     std::memcpy(&read, value, sizeof read);
-    uint32_t wanted = 0;
-    int32_t started = 0;
-    if (!moduleObject) {
-        ORBEL_Trace("%s(): machine mode successfully read 0x%02x\n", name, read);
-        wanted = conv->targetMachineMode(read);
-        if (wanted == read) {
-            ORBEL_Trace("%s(): no mode change necessary\n", name);
-            conv->setIdle();
-            return;
-        }
-        started = startFollowUp(conv, [wanted] { return ORBEL_CommDiag::WriteMachineMode(wanted); });
-        ORBEL_Trace(started == 0 ? "%s(): machine mode change requested\n" : "%s(): unable to request machine mode!\n",
-                    name);
-    } else {
-        ORBEL_Trace("%s(): module mode successfully read 0x%02x\n", name, read);
-        wanted = conv->targetModuleMode(read);
-        if (wanted == read) {
-            ORBEL_Trace("%s(): no mode change necessary\n", name);
-            conv->setIdle();
-            return;
-        }
-        started = startFollowUp(conv, [wanted] { return ORBEL_CommDiag::WriteModuleMode(wanted); });
+    // The machine keeps its mode in one of two objects; each has its own lines in the trace.
+    ORBEL_Trace(
+        moduleObject ? "%s(): module mode successfully read 0x%02x\n" : "%s(): machine mode successfully read 0x%02x\n",
+        name, read);
+    const uint32_t wanted = moduleObject ? conv->targetModuleMode(read) : conv->targetMachineMode(read);
+    if (wanted == read) {
+        ORBEL_Trace("%s(): no mode change necessary\n", name);
+        conv->setIdle();
+        return;
+    }
+    const int32_t started = startFollowUp(conv, [wanted, moduleObject] {
+        return moduleObject ? ORBEL_CommDiag::WriteModuleMode(wanted) : ORBEL_CommDiag::WriteMachineMode(wanted);
+    });
+    if (moduleObject)
         ORBEL_Trace(started == 0 ? "%s(): module mode change requested\n" : "%s(): unable to request module mode!\n",
                     name);
-    }
+    else
+        ORBEL_Trace(started == 0 ? "%s(): machine mode change requested\n" : "%s(): unable to request machine mode!\n",
+                    name);
     if (started != 0) conv->setError();
 }
 

@@ -44,12 +44,9 @@ int32_t ORBEL_ClbReadBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* ou
     const char* const name = "ORBEL_ClbReadBlock";
     pkg::HandlerTrace trace(name);
     ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
-    if (!conv->isConnected()) {
-        pkg::setState(out, PROTO_STATE_FAILED);
-        return 0;
-    }
-    const auto [code, address, length] = pkg::blockRequestOf(package);
-    if (!conv->startRequest(code, address, length, package[PROTO_CMD_STATE_POS])) return 0;
+    const auto request = pkg::takeBlockRequest(conv, package, out);
+    if (!request) return 0;
+    const auto [code, address, length] = *request;
     // A new read starts afresh: an earlier failure no longer stands for its answer.
     if (conv->isError()) conv->setIdle();
     ORBEL_Trace("%s(): requested addr 0x%04x requested length %d\n", name, address, length);
@@ -109,10 +106,7 @@ int32_t ORBEL_ClbReadBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* ou
             ORBEL_Trace("%s(): Current address 0x%04x will be ignored - returning zero as value\n", name, address);
             pkg::setState(out, PROTO_STATE_DONE);
             break;
-        case ReadAddressClass::Unknown:
-            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-            pkg::setState(out, PROTO_STATE_FAILED);
-            break;
+        case ReadAddressClass::Unknown: pkg::refuseUnknownAddress(out, name, address); break;
     }
     return 0;
 }
@@ -194,10 +188,7 @@ int32_t ORBEL_ClbReadBlockAnswer(const uint8_t*, int32_t, ORBEL_ConvBuffer* out)
             pkg::putInside(out, 8, 1, areaEnd);
             pkg::setState(out, PROTO_STATE_DONE);
             break;
-        case ReadAddressClass::Unknown:
-            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-            pkg::setState(out, PROTO_STATE_FAILED);
-            break;
+        case ReadAddressClass::Unknown: pkg::refuseUnknownAddress(out, name, address); break;
     }
     return 0;
 }

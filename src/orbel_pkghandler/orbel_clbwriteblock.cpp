@@ -77,12 +77,9 @@ int32_t ORBEL_ClbWriteBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* o
     const char* const name = "ORBEL_ClbWriteBlock";
     pkg::HandlerTrace trace(name);
     ORBEL_Conv* conv = ORBEL_PkgHandler::getConverter();
-    if (!conv->isConnected()) {
-        pkg::setState(out, PROTO_STATE_FAILED);
-        return 0;
-    }
-    const auto [code, address, length] = pkg::blockRequestOf(package);
-    if (!conv->startRequest(code, address, length, package[PROTO_CMD_STATE_POS])) return 0;
+    const auto request = pkg::takeBlockRequest(conv, package, out);
+    if (!request) return 0;
+    const auto [code, address, length] = *request;
     pkg::setState(out, PROTO_STATE_DONE);
     ORBEL_Trace("%s(): requested addr 0x%04x requested length %d\n", name, address, length);
 
@@ -150,10 +147,7 @@ int32_t ORBEL_ClbWriteBlock(const uint8_t* package, int32_t, ORBEL_ConvBuffer* o
             }
             break;
         }
-        case WriteAddressClass::Unknown:
-            ORBEL_Trace("%s(): unkown address 0x%04x requested\n", name, address);
-            pkg::setState(out, PROTO_STATE_FAILED);
-            break;
+        case WriteAddressClass::Unknown: pkg::refuseUnknownAddress(out, name, address); break;
     }
     return 0;
 }

@@ -16,17 +16,17 @@
 #include "fake_clock.h"
 #include "host_session.h"
 #include "machine_link/orbel_callbacks.h"
-#include "machine_sim_process.h"
+#include "machine_sim_test.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_dll/orbel_dll.h"
 #include "platform/clock.h"
 #include "run_imgbuild.h"
+#include "temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using orbeltest::exchange;
-using orbeltest::MachineSimProcess;
 using Json = nlohmann::json;
 using Bytes = std::vector<uint8_t>;
 
@@ -59,37 +59,20 @@ fs::path buildImage(const fs::path& dir, const std::string& stem, std::size_t wo
     return dir / (stem + ".hex");
 }
 
-class Downloads : public ::testing::Test {
+class Downloads : public orbeltest::MachineSimTest {
 protected:
-    void SetUp() override {
-        std::string pattern = ::testing::TempDir() + "/downloads-XXXXXX";
-        dir = ::mkdtemp(pattern.data());
-    }
-    void TearDown() override {
-        ORBEL_DllDeInit();
-        sim.stop();
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
-
     void startMachine(std::vector<std::string> extra = {}) {
         std::vector<std::string> args{
             "--model",    "crane", "--quiet",     "--out-dir", dir.string(), "--record", (dir / "record.json").string(),
             "--erase-ms", "200",   "--reboot-ms", "200"};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::string error;
-        ASSERT_TRUE(sim.start(args, error)) << error;
-        setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
-        setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
-        char port[] = "\\\\.\\COM1";
-        ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+        ASSERT_NO_FATAL_FAILURE(startSession(args));
         ASSERT_EQ(poll(0xE6)[3], 1) << "connected";
         ASSERT_EQ(poll(0xFA)[3], 1) << "identified";
     }
 
     Json stopMachine() {
-        ORBEL_DllDeInit();
-        EXPECT_EQ(sim.stop(), 0);
+        EXPECT_EQ(stopSession(), 0);
         std::ifstream in(dir / "record.json");
         std::stringstream text;
         text << in.rdbuf();
@@ -98,12 +81,7 @@ protected:
 
     // Repeats a command while the answer says busy, as the host does.
     std::vector<uint8_t> poll(uint8_t command, uint32_t limitMs = 30000) {
-        const uint32_t start = platform::tickCountMs();
-        for (;;) {
-            auto e = exchange({0xAA, 0x03, command, 0x00, 0x00});
-            if (e.answer.size() < 4 || e.answer[3] != 2 || platform::tickCountMs() - start > limitMs) return e.answer;
-            platform::sleepMs(20);
-        }
+        return orbeltest::pollWhileBusy(command, limitMs, 20);
     }
 
     struct Progress {
@@ -146,8 +124,8 @@ protected:
     }
 
     test_support::ShortWaitClock clock;  // real time; tests may cut the converter's fixed delays short
-    fs::path dir;
-    MachineSimProcess sim;
+    orbeltest::TempDir temp;
+    fs::path dir = temp.path();
 };
 
 // imgbuild's images joined by ORBEL_ConvBuildBlockDownloadBinary, flashed with

@@ -13,9 +13,10 @@
 #include "legacy_host.h"
 #include "machine/imachinespecific.h"
 #include "machine/value_type.h"
-#include "machine_sim_process.h"
+#include "machine_sim_test.h"
 #include "orbel_conv/orbel_conv.h"
 #include "orbel_dll/orbel_dll.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -66,33 +67,17 @@ std::string descriptionFile() {
     return f;
 }
 
-class MachineData : public ::testing::Test {
+class MachineData : public MachineSimTest {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/orbel-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        tmp = dir;
-        recordPath = tmp + "/record.json";
-        descriptionPath = tmp + "/params.csv";
-        std::ofstream(descriptionPath, std::ios::binary) << descriptionFile();
-    }
-    void TearDown() override {
-        ORBEL_DllDeInit();
-        sim.stop();
-        std::remove(recordPath.c_str());
-        std::remove(descriptionPath.c_str());
-        std::remove((recordPath + ".tmp").c_str());
-        ::rmdir(tmp.c_str());
+        ASSERT_FALSE(temp.path().empty());
+        recordPath = temp.path() + "/record.json";
+        descriptionPath = temp.file("params.csv", descriptionFile());
     }
     void startMachine(const std::string& model, std::vector<std::string> extra = {}) {
         std::vector<std::string> args{"--model", model, "--quiet", "--record", recordPath};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::string error;
-        ASSERT_TRUE(sim.start(args, error)) << error;
-        setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
-        setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
-        char port[] = "\\\\.\\COM1";
-        ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+        startSession(args);
     }
     void connect() {
         ASSERT_EQ(stateOf(poll(package(0xE6, {}))), 1);
@@ -103,16 +88,15 @@ protected:
         ASSERT_EQ(ORBEL_ConvAddParameterDescription(path.data(), 0), ORBEL_OK);
     }
     TwinRecord stopAndRecord() {
-        ORBEL_DllDeInit();
-        sim.stop();
+        stopSession();
         return TwinRecord::load(recordPath);
     }
     // Waits until the converter has finished what a command started (0x0F is answered busy
     // until then).
     void waitIdle() { poll(package(0x0F, {})); }
 
-    MachineSimProcess sim;
-    std::string tmp, recordPath, descriptionPath;
+    TempDir temp;
+    std::string recordPath, descriptionPath;
 };
 
 class EveryModel : public MachineData, public ::testing::WithParamInterface<Model> {};

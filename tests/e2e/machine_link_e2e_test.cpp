@@ -5,15 +5,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "host_session.h"
-#include "machine_sim_process.h"
+#include "machine_sim_test.h"
 #include "orbel_dll/orbel_dll.h"
 #include "platform/clock.h"
 
 namespace {
 
 using orbeltest::exchange;
-using orbeltest::MachineSimProcess;
 
 struct Model {
     const char* name;
@@ -31,34 +29,18 @@ const Model kModels[] = {
     {"kestrel", 0x0D, 0x01, 4, 2, 0, 0x01},
 };
 
-class MachineLink : public ::testing::Test {
+class MachineLink : public orbeltest::MachineSimTest {
 protected:
     void startMachine(const std::string& model, std::vector<std::string> extra = {}) {
         std::vector<std::string> args{"--model", model, "--quiet"};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::string error;
-        ASSERT_TRUE(sim.start(args, error)) << error;
-        setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
-        setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
-        char port[] = "\\\\.\\COM1";
-        ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
-    }
-    void TearDown() override {
-        ORBEL_DllDeInit();
-        sim.stop();
+        startSession(args);
     }
 
     // Repeats a command while the answer says busy, as the host does.
     std::vector<uint8_t> poll(uint8_t command, uint32_t limitMs = 20000) {
-        const uint32_t start = platform::tickCountMs();
-        for (;;) {
-            auto e = exchange({0xAA, 0x03, command, 0x00, 0x00});
-            if (e.answer.size() < 4 || e.answer[3] != 2 || platform::tickCountMs() - start > limitMs) return e.answer;
-            platform::sleepMs(20);
-        }
+        return orbeltest::pollWhileBusy(command, limitMs, 20);
     }
-
-    MachineSimProcess sim;
 };
 
 class EveryModel : public MachineLink, public ::testing::WithParamInterface<Model> {};
@@ -208,10 +190,7 @@ TEST_F(MachineLink, IdentificationEndsAfterAConnectionStartFailedWhileTheMachine
 
 // Exports called before the first init do not bind the client to a port: the init's port counts.
 TEST_F(MachineLink, ExportsBeforeInitLeaveThePortToTheInit) {
-    std::string error;
-    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet"}, error)) << error;
-    setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
-    setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
+    ASSERT_NO_FATAL_FAILURE(startSim({"--model", "crane", "--quiet"}));
     EXPECT_EQ(ORBEL_ConvClearParameterList(), ORBEL_OK);
     uint8_t revision[3];
     EXPECT_EQ(ORBEL_ConvGetSWRevision(3, revision), ORBEL_FAILURE) << "nothing connected yet";

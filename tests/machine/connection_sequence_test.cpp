@@ -71,6 +71,28 @@ TEST_F(ConnectionSequence, HostModeIsWrittenWhenTheMachineDiffers) {
     EXPECT_EQ(conv->getState(), ORBEL_Conv::kIdle);
 }
 
+// The change goes to the object the mode was read from; each object has its own trace lines.
+TEST_F(ConnectionSequence, ModeChangeGoesToTheObjectTheModeWasReadFrom) {
+    ::testing::internal::CaptureStdout();
+    conv->setMachineMode(0x02);
+    completeElement(0, 0);
+    EXPECT_EQ(client.last().op, "WriteMachineMode");
+    client.last().element(0, 3, 1, nullptr);
+    conv->setModuleModeObjectUsed();
+    conv->setMachineMode(0x00);
+    EXPECT_EQ(client.last().op, "ReadModuleMode");
+    client.nextResult = 18;  // the write cannot start
+    completeElement(0, 5);
+    EXPECT_EQ(client.last().op, "WriteModuleMode");
+    EXPECT_TRUE(conv->isError());
+    const std::string trace = ::testing::internal::GetCapturedStdout();
+    for (const char* line : {"ReadMachineMode_callback(): machine mode successfully read 0x00\n",
+                             "ReadMachineMode_callback(): machine mode change requested\n",
+                             "ReadMachineMode_callback(): module mode successfully read 0x05\n",
+                             "ReadMachineMode_callback(): unable to request module mode!\n"})
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
+}
+
 TEST_F(ConnectionSequence, MachineWithoutModeObjectSwitchesToTheModuleModeForGood) {
     StartConnection_callback(0);
     completeElement(RESULT_NO_OBJECT, 0);

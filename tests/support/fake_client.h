@@ -44,7 +44,13 @@ public:
     using BlockControlRecord = CommDiag::BlockControlRecord;
     using Version = CommDiag::Version;
 
-    struct Call {
+    // A block transfer's numbers share one type, so they are recorded together.
+    struct BlockArgs {
+        uint32_t blockId = 0;
+        uint32_t packetSize = 0;
+        long long localAddress = -1;  // -1: none given
+    };
+    struct Call : BlockArgs {
         std::string op;
         int subIndex = -1;
         int valueType = 0;
@@ -55,9 +61,6 @@ public:
         DomainCallback domain = nullptr;
         ReadNrElementCallback readNr = nullptr;
         std::string path;
-        uint32_t blockId = 0;
-        uint32_t packetSize = 0;
-        long long localAddress = -1;  // -1: none given
         BlockTransferCallback block = nullptr;
         FirmwareUpdateCallback firmware = nullptr;
     };
@@ -79,6 +82,10 @@ private:
     static void take(Call& call, ElementCallback callback) { call.element = callback; }
     static void take(Call& call, DomainCallback callback) { call.domain = callback; }
     static void take(Call& call, ReadNrElementCallback callback) { call.readNr = callback; }
+    static void take(Call& call, BlockTransferCallback callback) { call.block = callback; }
+    static void take(Call& call, FirmwareUpdateCallback callback) { call.firmware = callback; }
+    static void take(Call& call, const char* path) { call.path = path; }
+    static void take(Call& call, const BlockArgs& block) { static_cast<BlockArgs&>(call) = block; }
     template <typename T>
     static void take(Call& call, T* data) {
         static_assert(kRecordedTypeName<T*> != nullptr, "name the recorded pointer type");
@@ -97,6 +104,9 @@ private:
 
 public:
     // clang-format off
+// The element operations that come in one overload per value type.
+#define ORBEL_FAKE_ELEMENT(op, type) int op(unsigned char subIndex, type* value, ElementCallback callback) override { return track(#op, subIndex, value, callback); }
+#define ORBEL_FAKE_ALL_TYPES(op) ORBEL_FAKE_ELEMENT(op, float) ORBEL_FAKE_ELEMENT(op, int32_t) ORBEL_FAKE_ELEMENT(op, int16_t) ORBEL_FAKE_ELEMENT(op, int8_t) ORBEL_FAKE_ELEMENT(op, uint32_t) ORBEL_FAKE_ELEMENT(op, uint16_t) ORBEL_FAKE_ELEMENT(op, uint8_t)
     bool Init() override { track("Init"); return initResult; }
     void SetLogLevel(int) override { track("SetLogLevel"); }
     int StartConnection(unsigned char, unsigned char, int, ConnectionCallback callback) override { return track("StartConnection", callback); }
@@ -110,66 +120,18 @@ public:
     int WriteMachineMode(uint32_t* value, ElementCallback callback) override { return track("WriteMachineMode", value, callback); }
     int ReadRevisionNumber(unsigned char* record3, DomainCallback callback) override { return track("ReadRevisionNumber", record3, callback); }
     int ReadNrOfInputs(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfInputs", valueType, count, callback); }
-    int ReadInput(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
-    int ReadInput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
-    int ReadInput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
-    int ReadInput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
-    int ReadInput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
-    int ReadInput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
-    int ReadInput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadInput", subIndex, value, callback); }
+    ORBEL_FAKE_ALL_TYPES(ReadInput)
     int ReadNrOfMeasurements(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfMeasurements", valueType, count, callback); }
-    int ReadMeasurement(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
-    int ReadMeasurement(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
-    int ReadMeasurement(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
-    int ReadMeasurement(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
-    int ReadMeasurement(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
-    int ReadMeasurement(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
-    int ReadMeasurement(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadMeasurement", subIndex, value, callback); }
+    ORBEL_FAKE_ALL_TYPES(ReadMeasurement)
     int ReadNrOfOutputs(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfOutputs", valueType, count, callback); }
-    int ReadOutput(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
-    int ReadOutput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
-    int ReadOutput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
-    int ReadOutput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
-    int ReadOutput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
-    int ReadOutput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
-    int ReadOutput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadOutput", subIndex, value, callback); }
-    int WriteOutput(unsigned char subIndex, float* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
-    int WriteOutput(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
-    int WriteOutput(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
-    int WriteOutput(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
-    int WriteOutput(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
-    int WriteOutput(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
-    int WriteOutput(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteOutput", subIndex, value, callback); }
+    ORBEL_FAKE_ALL_TYPES(ReadOutput)
+    ORBEL_FAKE_ALL_TYPES(WriteOutput)
     int ReadNrOfMachineParameters(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfMachineParameters", valueType, count, callback); }
-    int ReadMachineParameter(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
-    int ReadMachineParameter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
-    int ReadMachineParameter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
-    int ReadMachineParameter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
-    int ReadMachineParameter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
-    int ReadMachineParameter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
-    int ReadMachineParameter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadMachineParameter", subIndex, value, callback); }
-    int WriteMachineParameter(unsigned char subIndex, float* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
-    int WriteMachineParameter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
-    int WriteMachineParameter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
-    int WriteMachineParameter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
-    int WriteMachineParameter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
-    int WriteMachineParameter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
-    int WriteMachineParameter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteMachineParameter", subIndex, value, callback); }
+    ORBEL_FAKE_ALL_TYPES(ReadMachineParameter)
+    ORBEL_FAKE_ALL_TYPES(WriteMachineParameter)
     int ReadNrOfOpHoursCounters(int valueType, unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfOpHoursCounters", valueType, count, callback); }
-    int ReadOpHoursCounter(unsigned char subIndex, float* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
-    int ReadOpHoursCounter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
-    int ReadOpHoursCounter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
-    int ReadOpHoursCounter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
-    int ReadOpHoursCounter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
-    int ReadOpHoursCounter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
-    int ReadOpHoursCounter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("ReadOpHoursCounter", subIndex, value, callback); }
-    int WriteOpHoursCounter(unsigned char subIndex, float* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
-    int WriteOpHoursCounter(unsigned char subIndex, int32_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
-    int WriteOpHoursCounter(unsigned char subIndex, int16_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
-    int WriteOpHoursCounter(unsigned char subIndex, int8_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
-    int WriteOpHoursCounter(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
-    int WriteOpHoursCounter(unsigned char subIndex, uint16_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
-    int WriteOpHoursCounter(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteOpHoursCounter", subIndex, value, callback); }
+    ORBEL_FAKE_ALL_TYPES(ReadOpHoursCounter)
+    ORBEL_FAKE_ALL_TYPES(WriteOpHoursCounter)
     int ReadNrOfErrorBufferEntries(unsigned char* count, ReadNrElementCallback callback) override { return track("ReadNrOfErrorBufferEntries", count, callback); }
     int ReadObject5301(uint32_t* value, ElementCallback callback) override { return track("ReadObject5301", value, callback); }
     int ReadErrorBufferEntry(unsigned char entry, ErrorBufferEntry* record, DomainCallback callback) override { return track("ReadErrorBufferEntry", entry, record, callback); }
@@ -189,11 +151,11 @@ public:
     int WriteMaterialNumber(unsigned char* record13, DomainCallback callback) override { return track("WriteMaterialNumber", record13, callback); }
     int ReadObject5410(Object5410Record* record, DomainCallback callback) override { return track("ReadObject5410", record, callback); }
     int WriteObject5410(Object5410Record* record, DomainCallback callback) override { return track("WriteObject5410", record, callback); }
-    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback, uint32_t localAddress) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.localAddress = localAddress; call.block = callback; calls.push_back(call); return nextResult; }
-    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) override { Call call; call.op = "StartBlockTransfer"; call.path = path; call.blockId = blockId; call.packetSize = packetSize; call.block = callback; calls.push_back(call); return nextResult; }
-    int GetBlockTransferProgress(unsigned char* percent) override { Call call; call.op = "GetBlockTransferProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
-    int StartFirmwareUpdate(const char* path, FirmwareUpdateCallback callback) override { Call call; call.op = "StartFirmwareUpdate"; call.path = path; call.firmware = callback; calls.push_back(call); return nextResult; }
-    int GetFirmwareUpdateProgress(unsigned char* percent) override { Call call; call.op = "GetFirmwareUpdateProgress"; calls.push_back(call); *percent = progressPercent; return progressState; }
+    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback, uint32_t localAddress) override { return track("StartBlockTransfer", path, BlockArgs{blockId, packetSize, localAddress}, callback); }
+    int StartBlockTransfer(const char* path, uint32_t blockId, uint32_t packetSize, BlockTransferCallback callback) override { return track("StartBlockTransfer", path, BlockArgs{blockId, packetSize}, callback); }
+    int GetBlockTransferProgress(unsigned char* percent) override { track("GetBlockTransferProgress"); *percent = progressPercent; return progressState; }
+    int StartFirmwareUpdate(const char* path, FirmwareUpdateCallback callback) override { return track("StartFirmwareUpdate", path, callback); }
+    int GetFirmwareUpdateProgress(unsigned char* percent) override { track("GetFirmwareUpdateProgress"); *percent = progressPercent; return progressState; }
     Version GetVersion() override { track("GetVersion"); return Version{0x0301, 1}; }
     int WriteBlockControl(BlockControlRecord* record, DomainCallback callback) override { return track("WriteBlockControl", record, callback); }
     int WriteBlockData(const unsigned char* data, uint32_t, DomainCallback callback) override { return track("WriteBlockData", data, callback); }
@@ -202,6 +164,8 @@ public:
     int ReadFlashStatus(unsigned char subIndex, uint32_t* value, ElementCallback callback) override { return track("ReadFlashStatus", subIndex, value, callback); }
     int WriteProgramControl(unsigned char subIndex, uint8_t* value, ElementCallback callback) override { return track("WriteProgramControl", subIndex, value, callback); }
     uint32_t GetRemainingTransferBytes(unsigned char) override { track("GetRemainingTransferBytes"); return 0; }
+#undef ORBEL_FAKE_ALL_TYPES
+#undef ORBEL_FAKE_ELEMENT
     // clang-format on
 };
 

@@ -14,6 +14,12 @@ struct Exchange {
     std::vector<uint8_t> answer;
 };
 
+// Opens a converter session on COM1, as the host does.
+inline int32_t initOnCom1() {
+    char port[] = "\\\\.\\COM1";
+    return ORBEL_DllInit(port);
+}
+
 inline std::vector<uint8_t> readAnswer() {
     std::vector<uint8_t> answer;
     int32_t count = 0;
@@ -33,14 +39,14 @@ inline Exchange exchange(std::vector<uint8_t> package) {
     return e;
 }
 
-// Repeats a command while the converter answers busy, as the host does; the last answer (still
-// busy when limitMs ran out).
-inline std::vector<uint8_t> pollWhileBusy(uint8_t command, uint32_t limitMs = 20000) {
+// Repeats a command every pauseMs while the converter answers busy, as the host does; the last
+// answer (still busy when limitMs ran out).
+inline std::vector<uint8_t> pollWhileBusy(uint8_t command, uint32_t limitMs = 20000, uint32_t pauseMs = 5) {
     const uint32_t start = platform::tickCountMs();
     for (;;) {
         auto e = exchange({0xAA, 0x03, command, 0x00, 0x00});
         if (e.answer.size() < 4 || e.answer[3] != 2 || platform::tickCountMs() - start > limitMs) return e.answer;
-        platform::sleepMs(5);
+        platform::sleepMs(pauseMs);
     }
 }
 

@@ -55,26 +55,17 @@ public:
         if (r == 0 && inlineCompletion) cb(0);
         return r;
     }
-    int ReadMachineMode(uint32_t* value, ElementCallback cb) override {
-        const int r = FakeClient::ReadMachineMode(value, cb);
-        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
-        return r;
+#define ORBEL_INLINE_MODE(op)                               \
+    int op(uint32_t* value, ElementCallback cb) override {  \
+        const int r = FakeClient::op(value, cb);            \
+        if (r == 0 && inlineCompletion) cb(0, 3, 1, value); \
+        return r;                                           \
     }
-    int ReadModuleMode(uint32_t* value, ElementCallback cb) override {
-        const int r = FakeClient::ReadModuleMode(value, cb);
-        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
-        return r;
-    }
-    int WriteMachineMode(uint32_t* value, ElementCallback cb) override {
-        const int r = FakeClient::WriteMachineMode(value, cb);
-        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
-        return r;
-    }
-    int WriteModuleMode(uint32_t* value, ElementCallback cb) override {
-        const int r = FakeClient::WriteModuleMode(value, cb);
-        if (r == 0 && inlineCompletion) cb(0, 3, 1, value);
-        return r;
-    }
+    ORBEL_INLINE_MODE(ReadMachineMode)
+    ORBEL_INLINE_MODE(ReadModuleMode)
+    ORBEL_INLINE_MODE(WriteMachineMode)
+    ORBEL_INLINE_MODE(WriteModuleMode)
+#undef ORBEL_INLINE_MODE
     int ReadSwVersion(unsigned char* record, DomainCallback cb) override {
         const int r = FakeClient::ReadSwVersion(record, cb);
         if (r == 0 && inlineCompletion) {
@@ -92,22 +83,18 @@ public:
         }
         return r;
     }
-    int ReadSNNumber(unsigned char* record, DomainCallback cb) override {
-        const int r = FakeClient::ReadSNNumber(record, cb);
-        if (r == 0 && inlineCompletion) {
-            std::memcpy(record, "SERIAL-NUMBER", 13);
-            cb(0, 8, 1, record, 13);
-        }
-        return r;
+#define ORBEL_INLINE_NUMBER(op, text)                           \
+    int op(unsigned char* record, DomainCallback cb) override { \
+        const int r = FakeClient::op(record, cb);               \
+        if (r == 0 && inlineCompletion) {                       \
+            std::memcpy(record, text, 13);                      \
+            cb(0, 8, 1, record, 13);                            \
+        }                                                       \
+        return r;                                               \
     }
-    int ReadMaterialNumber(unsigned char* record, DomainCallback cb) override {
-        const int r = FakeClient::ReadMaterialNumber(record, cb);
-        if (r == 0 && inlineCompletion) {
-            std::memcpy(record, "MATERIAL-NR-1", 13);
-            cb(0, 8, 1, record, 13);
-        }
-        return r;
-    }
+    ORBEL_INLINE_NUMBER(ReadSNNumber, "SERIAL-NUMBER")
+    ORBEL_INLINE_NUMBER(ReadMaterialNumber, "MATERIAL-NR-1")
+#undef ORBEL_INLINE_NUMBER
 
 private:
     template <typename T>

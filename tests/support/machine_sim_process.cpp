@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 #endif
 
@@ -25,6 +26,7 @@ bool MachineSimProcess::start(const std::vector<std::string>&, std::string& erro
     return false;
 }
 int MachineSimProcess::stop() { return -1; }
+void MachineSimProcess::serveCom1() const {}
 
 #else
 
@@ -86,6 +88,11 @@ bool MachineSimProcess::start(const std::vector<std::string>& args, std::string&
     }
     ptyPath_ = line.substr(0, newline);
     return true;
+}
+
+void MachineSimProcess::serveCom1() const {
+    setenv("SERICAN_COM1", ptyPath_.c_str(), 1);
+    setenv("ORBEL_CAN_DRIVER", canDriverPath().c_str(), 1);
 }
 
 int MachineSimProcess::stop() {

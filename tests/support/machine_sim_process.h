@@ -21,9 +21,14 @@ public:
     int stop();
     const std::string& ptyPath() const { return ptyPath_; }
     int pid() const { return pid_; }
+    // Points serican's COM1 and the converter's CAN driver at this machine-sim, through this
+    // process's environment: the converter reads it when it opens its connection.
+    void serveCom1() const;
 
     // Folder of the build's programs and libraries.
     static std::string binDir();
+    // The serial CAN driver that reaches machine-sim.
+    static std::string canDriverPath() { return binDir() + "/libserican.so"; }
 
 private:
     int pid_ = -1;

@@ -55,11 +55,9 @@ class SoakTwin {
 public:
     bool start(std::string& error) {
         if (!sim_.start({"--model", "crane", "--quiet"}, error)) return false;
-        setenv("SERICAN_COM1", sim_.ptyPath().c_str(), 1);
-        setenv("ORBEL_CAN_DRIVER", driverPath().c_str(), 1);
+        sim_.serveCom1();
         return true;
     }
-    static std::string driverPath() { return MachineSimProcess::binDir() + "/libserican.so"; }
 
 private:
     MachineSimProcess sim_;
@@ -76,8 +74,7 @@ struct SessionOutcome {
 // that keeps it busy must not stop the soak of everything else.
 inline SessionOutcome converterSession(bool identify, uint32_t identifyLimitMs = 3000) {
     SessionOutcome outcome;
-    char port[] = "\\\\.\\COM1";
-    if (ORBEL_DllInit(port) != ORBEL_OK) {
+    if (initOnCom1() != ORBEL_OK) {
         outcome.failure = "ORBEL_DllInit failed";
         return outcome;
     }
@@ -135,9 +132,9 @@ private:
 class SericanCycles {
 public:
     bool load(std::string& error) {
-        module_ = platform::loadLibrary(SoakTwin::driverPath().c_str());
+        module_ = platform::loadLibrary(MachineSimProcess::canDriverPath().c_str());
         if (!module_) {
-            error = "cannot load " + SoakTwin::driverPath();
+            error = "cannot load " + MachineSimProcess::canDriverPath();
             return false;
         }
         open_ = reinterpret_cast<Open>(platform::librarySymbol(module_, "canOpen_driver"));
