@@ -13,7 +13,7 @@ com=$1
 port="\\\\.\\COM$com"
 cd "$work"
 
-# The images' names are listed in the folder in another order than their names sort.
+# b-app is written first: the binary follows the names, not the order of writing.
 mkdir "images 1"
 head -c 600 /dev/urandom >"images 1/b-app.hex"
 head -c 289 /dev/urandom >"images 1/a-boot.hex"
