@@ -1,10 +1,6 @@
 #include "adapter.h"
 
 #include <algorithm>
-#include <cstdio>
-struct DlLate { double sum=0, max=0; long n=0; void add(double v){sum+=v; n++; if(v>max)max=v;} };
-static DlLate g_rxLate, g_txLate;
-struct DlLateOut { ~DlLateOut(){ FILE* f=std::fopen("/tmp/dl2-lateness.txt","a"); if(f){std::fprintf(f,"rx n=%ld mean=%.3f max=%.1f ms; tx n=%ld mean=%.3f max=%.1f ms\n",g_rxLate.n,g_rxLate.n?g_rxLate.sum/g_rxLate.n:0,g_rxLate.max,g_txLate.n,g_txLate.n?g_txLate.sum/g_txLate.n:0,g_txLate.max); std::fclose(f);} } } g_dlLateOut;
 
 namespace msim {
 
@@ -191,7 +187,6 @@ void Adapter::advance(Time now) {
     }
     while (!rxQueue_.empty() && rxQueue_.front().first <= now) {
         const CanFrame f = rxQueue_.front().second;
-        g_rxLate.add(std::chrono::duration<double, std::milli>(now - rxQueue_.front().first).count());
         rxQueue_.pop_front();
         // Handed over at `now`, not at the queued time, so the node's clock never runs back.
         deliverToBus(f, now);
@@ -203,7 +198,6 @@ void Adapter::advance(Time now) {
     }
     while (!txQueue_.empty() && txQueue_.front().first <= now) {
         auto& bytes = txQueue_.front().second;
-        g_txLate.add(std::chrono::duration<double, std::milli>(now - txQueue_.front().first).count());
         if (out_.size() + bytes.size() > kMaxPendingOut)
             ++record_.counters().overflowToHost;
         else
