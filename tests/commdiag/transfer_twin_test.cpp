@@ -250,6 +250,53 @@ TEST_F(TransferTwin, BlockTransferSendsPacketsUnderControlRecords) {
     EXPECT_EQ(controls[7].totalSize, 0u) << "counters cleared with the last record";
 }
 
+// The machine refuses the first seven packet writes. A packet size of 0 fails after the control
+// records, nothing sent; a first packet refused four times (sent again three times) fails its
+// transfer; a file shorter than one packet goes as one packet of its own length, refused three
+// times and then taken; the transfer after that starts afresh and arrives whole.
+TEST_F(TransferTwin, RefusedPacketsGoAgainAtMostThreeTimes) {
+    startTwin({"-m", "crane", "--abort", "0x5408:1=0x08000020*7"});
+    ASSERT_EQ(connect(), RESULT_OK);
+    const auto block = pattern(1000, 11);
+    const auto shortBlock = pattern(100, 2);
+    const std::string path = writeFile(twin->dir() / "curve.bin", block);
+    const std::string shortPath = writeFile(twin->dir() / "short.bin", shortBlock);
+    const auto transfer = [&](const std::string& file, uint32_t blockId, uint32_t packetSize) {
+        const int before = g_blockCalls.load();
+        EXPECT_EQ(client->StartBlockTransfer(file.c_str(), blockId, packetSize, onBlock), RESULT_OK);
+        EXPECT_TRUE(waitUntil([&] { return g_blockCalls.load() > before; }, 30000)) << blockId;
+        EXPECT_EQ(g_blockId.load(), blockId);
+        return g_blockFailed.load();
+    };
+    EXPECT_EQ(transfer(path, 1, 0), 1) << "packet size 0";
+    EXPECT_EQ(transfer(path, 3, 256), 1) << "the fourth refusal fails the transfer";
+    EXPECT_EQ(transfer(shortPath, 2, 256), 0) << "three refusals, then taken";
+    EXPECT_EQ(transfer(path, 5, 256), 0) << "nothing left over from the failure";
+
+    const Json record = twin->stop();
+    EXPECT_EQ(readFile(twin->dir() / "block-2.bin"), shortBlock);
+    EXPECT_EQ(readFile(twin->dir() / "block-5.bin"), block);
+    EXPECT_FALSE(fs::exists(twin->dir() / "block-1.bin"));
+    EXPECT_FALSE(fs::exists(twin->dir() / "block-3.bin"));
+    // The writes in order: a control record as its state, a packet as "x" refused (recorded
+    // without its bytes) or "p" taken.
+    std::string writes;
+    std::vector<int> sizes;
+    for (const Json& sdo : record["sdo"]) {
+        if (sdo["op"] != "write") continue;
+        if (sdo["index"] == 0x5407) writes += std::to_string(decodeControl(sdo["data"]).state);
+        if (sdo["index"] != 0x5408) continue;
+        writes += sdo["abort"].is_null() ? "p" : "x";
+        if (sdo["abort"].is_null()) sizes.push_back(sdo["size"].get<int>());
+    }
+    EXPECT_EQ(writes,
+              "017"             // packet size 0
+              "0124xxxx7"       // refused four times
+              "0124xxxp6"       // the short file, refused three times
+              "0124p4p4p4p6");  // afresh
+    EXPECT_THAT(sizes, ElementsAreArray({100, 256, 256, 256, 232}));
+}
+
 }  // namespace
 }  // namespace CommDiag::test
 

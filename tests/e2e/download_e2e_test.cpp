@@ -132,9 +132,13 @@ protected:
 // ORBEL_ConvStartFirmwareDownload: the twin holds the binary byte for byte; progress rose from
 // 0 to the end while status packages were answered at once; a second start was refused while
 // the first went on; afterwards the converter connected again to the machine, now running its
-// application, and reads its identification afresh.
+// application, and 0xFA read the new image's version and machine type (3.01.07, the machine
+// number of a robin: the model changes) afresh.
 TEST_F(Downloads, FirmwareFromImgbuildArrivesExactAndTheConverterConnectsAgain) {
-    startMachine();
+    startMachine({"--flashed", "0x5401:1=070301", "--flashed", "0x2000:1=010006000000"});
+    uint8_t version[3] = {};
+    ASSERT_EQ(ORBEL_ConvGetSWRevision(3, version), ORBEL_OK);
+    ASSERT_EQ(version[0], 2) << "the model's version before the update";
     const fs::path images = dir / "images ü";
     fs::create_directory(images);
     buildImage(images, "b-app", 1300, 0x4000);
@@ -160,9 +164,14 @@ TEST_F(Downloads, FirmwareFromImgbuildArrivesExactAndTheConverterConnectsAgain) 
     const auto identified = poll(0xFA, 60000);
     ASSERT_GE(identified.size(), 4u);
     EXPECT_EQ(identified[3], 1) << "connected again and identified";
-    uint8_t version[3] = {};
     EXPECT_EQ(ORBEL_ConvGetSWRevision(3, version), ORBEL_OK);
-    EXPECT_EQ(version[0], 2);
+    EXPECT_EQ(std::vector<int>(version, version + 3), (std::vector<int>{3, 1, 7})) << "the new image's version";
+    const auto id = exchange({0xAA, 0x03, 0xFB, 0x00, 0x00}).answer;
+    ASSERT_GE(id.size(), 9u);
+    EXPECT_EQ(id[3], 1);
+    EXPECT_EQ(id[6], 0x0A) << "the type read again: family";
+    EXPECT_EQ(id[7], 0x0E) << "the type read again: a robin now";
+    EXPECT_EQ(id[8], 0x31) << "version 3.1";
 
     const Json record = stopMachine();
     EXPECT_EQ(readFile(dir / "firmware-node10.bin"), joined);

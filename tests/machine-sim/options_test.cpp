@@ -26,12 +26,27 @@ TEST(Options, AbortRulesAndObjectReferences) {
     EXPECT_EQ(r->index, 0x5401);
     EXPECT_EQ(*r->sub, 1);
     EXPECT_EQ(r->code, 0x08000024u);
+    EXPECT_EQ(r->times, 0u) << "every access";
     r = parseAbortRule("0x2000=0x06020000");
     ASSERT_TRUE(r);
     EXPECT_FALSE(r->sub);
-    for (const char* bad :
-         {"0x2000", "0x2000=", "=0x06020000", "0x12345=1", "0x2000:256=1", "0x2000=0", "0x2000=-1", "0x2000:x=1"})
+    r = parseAbortRule("0x5408:1=0x08000020*3");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->code, 0x08000020u);
+    EXPECT_EQ(r->times, 3u);
+    for (const char* bad : {"0x2000", "0x2000=", "=0x06020000", "0x12345=1", "0x2000:256=1", "0x2000=0", "0x2000=-1",
+                            "0x2000:x=1", "0x2000=1*", "0x2000=1*0", "0x2000=1*x", "0x2000*2=1"})
         EXPECT_FALSE(parseAbortRule(bad)) << bad;
+}
+
+TEST(Options, FlashedValues) {
+    auto v = parseFlashedValue("0x5401:1=070301");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->index, 0x5401);
+    EXPECT_EQ(v->sub, 1);
+    EXPECT_EQ(v->bytes, (std::vector<uint8_t>{7, 3, 1}));
+    for (const char* bad : {"0x5401:1", "0x5401:1=", "0x5401:1=0", "0x5401:1=0x07", "0x5401:1=0g", "=07", "x=07"})
+        EXPECT_FALSE(parseFlashedValue(bad)) << bad;
 }
 
 TEST(Options, ModelsAreFoundByNameNumberAndFileName) {

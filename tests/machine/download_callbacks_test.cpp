@@ -133,7 +133,7 @@ TEST_F(Downloads, RefusedTransferLeavesTheConverterIdleAndNoFile) {
 }
 
 // A failed firmware download is an error the host can see; a successful one closes the
-// connection and forgets the version, so that it is read from the new firmware.
+// connection and forgets the version and type, so that 0xFA reads them from the new firmware.
 TEST_F(Downloads, FirmwareCallbackReportsFailureAndForgetsTheVersionAfterSuccess) {
     char image[] = "/tmp/fw.hex";
     ASSERT_TRUE(conv->getBlockDownloadHandler().StartFirmwareDownload(image));
@@ -148,6 +148,7 @@ TEST_F(Downloads, FirmwareCallbackReportsFailureAndForgetsTheVersionAfterSuccess
     lastOf("StartFirmwareUpdate")->firmware(0, 0);
     ORBEL_FinishReconnectForTesting();
     EXPECT_FALSE(conv->isSwVersionRead());
+    EXPECT_FALSE(conv->isMachineTypeRead()) << "0xFA reads the type again";
     EXPECT_FALSE(conv->isMachineIdentified());
     EXPECT_EQ(client.last().op, "CloseConnection");
     EXPECT_TRUE(conv->isBusy());

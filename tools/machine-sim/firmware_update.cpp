@@ -101,6 +101,14 @@ void FirmwareUpdate::afterWrite(uint16_t index, uint8_t sub) {
         setFlashStatus(kFlashProgrammed);
         if (OdEntry* flag = od.entry(kUpdateControl, 1)) flag->value = encodeUnsigned(0, flag->value.size());
         node_.bootIntoLoader(false);
+        for (const FlashedValue& v : flashed_) {
+            OdEntry* e = od.entry(v.index, v.sub);
+            if (e && e->value.size() == v.bytes.size())
+                e->value = v.bytes;
+            else
+                node_.log().warn("flashed value for 0x%04X:%u not taken: no such object of %zu bytes", v.index, v.sub,
+                                 v.bytes.size());
+        }
         node_.record().addEvent(node_.now(), "firmware", "image programmed");
     }
 }

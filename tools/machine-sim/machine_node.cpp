@@ -69,7 +69,7 @@ MachineNode::MachineNode(ObjectDictionary od, NodeConfig config, SimRecord& reco
                          sdoModeName(r.mode));
       }) {
     NodeControl& self = *this;
-    behaviours_.push_back(std::make_unique<FirmwareUpdate>(self, config_.eraseTime));
+    behaviours_.push_back(std::make_unique<FirmwareUpdate>(self, config_.eraseTime, config_.flashed));
     behaviours_.push_back(std::make_unique<BlockTransfer>(self));
     behaviours_.push_back(std::make_unique<ErrorBuffer>(self, config_.errorEntries));
 }
@@ -313,9 +313,15 @@ void MachineNode::advance(Time now) {
     for (auto& b : behaviours_) b->advance(now);
 }
 
-const AbortRule* MachineNode::abortRule(uint16_t index, uint8_t sub) const {
-    for (const AbortRule& r : config_.aborts)
-        if (r.index == index && (!r.sub || *r.sub == sub)) return &r;
+const AbortRule* MachineNode::abortRule(uint16_t index, uint8_t sub) {
+    for (AbortRule& r : config_.aborts) {
+        if (r.index != index || (r.sub && *r.sub != sub)) continue;
+        if (r.times == 0) return &r;
+        if (r.used < r.times) {
+            ++r.used;
+            return &r;
+        }
+    }
     return nullptr;
 }
 

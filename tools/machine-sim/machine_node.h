@@ -20,17 +20,27 @@ namespace msim {
 enum class NmtState : uint8_t { Initialising = 0x00, Stopped = 0x04, Operational = 0x05, PreOperational = 0x7F };
 const char* nmtStateName(NmtState s);
 
-// Answer every access to an object (or one sub-index) with a fixed abort code.
+// Answer every access to an object (or one sub-index) with a fixed abort code, or only the
+// first `times` accesses (0: every one).
 struct AbortRule {
     uint16_t index = 0;
     std::optional<uint8_t> sub;
     uint32_t code = 0;
+    uint32_t times = 0;
+    uint32_t used = 0;
 };
 
 // Restart the machine once, halfway through the first multi-frame transfer of an object.
 struct RebootRule {
     uint16_t index = 0;
     std::optional<uint8_t> sub;
+};
+
+// An object's bytes once a firmware image is programmed: what the new image reports.
+struct FlashedValue {
+    uint16_t index = 0;
+    uint8_t sub = 0;
+    std::vector<uint8_t> bytes;
 };
 
 struct NodeConfig {
@@ -43,6 +53,7 @@ struct NodeConfig {
     std::vector<AbortRule> aborts;
     std::optional<RebootRule> rebootInTransfer;
     std::optional<std::vector<ErrorEntrySpec>> errorEntries;  // replace the model's error buffer
+    std::vector<FlashedValue> flashed;                        // what a programmed image changes
 };
 
 // CANopen node of the machine: NMT slave with boot-up, heartbeat producer (0x1017) and
@@ -93,7 +104,7 @@ private:
     uint32_t checkConsumerTable(uint8_t sub, const std::vector<uint8_t>& data) const;
     uint16_t sdoRxId() const;
     uint16_t sdoTxId() const;
-    const AbortRule* abortRule(uint16_t index, uint8_t sub) const;
+    const AbortRule* abortRule(uint16_t index, uint8_t sub);
     bool hidden(uint16_t index) const;
     void checkRebootRule();
 

@@ -41,9 +41,32 @@ std::optional<AbortRule> parseAbortRule(const std::string& text) {
     const auto eq = text.find('=');
     if (eq == std::string::npos) return std::nullopt;
     const auto obj = parseObjectRef(text.substr(0, eq));
-    unsigned long long code;
-    if (!obj || !parseUnsigned(text.substr(eq + 1), 0xFFFFFFFFull, code) || code == 0) return std::nullopt;
-    return AbortRule{obj->index, obj->sub, static_cast<uint32_t>(code)};
+    const auto star = text.find('*', eq);
+    unsigned long long code, times = 0;
+    if (!obj ||
+        !parseUnsigned(text.substr(eq + 1, star == std::string::npos ? std::string::npos : star - eq - 1),
+                       0xFFFFFFFFull, code) ||
+        code == 0)
+        return std::nullopt;
+    if (star != std::string::npos && (!parseUnsigned(text.substr(star + 1), 0xFFFFFFFFull, times) || times == 0))
+        return std::nullopt;
+    AbortRule rule{obj->index, obj->sub, static_cast<uint32_t>(code)};
+    rule.times = static_cast<uint32_t>(times);
+    return rule;
+}
+
+std::optional<FlashedValue> parseFlashedValue(const std::string& text) {
+    const auto eq = text.find('=');
+    if (eq == std::string::npos) return std::nullopt;
+    const auto obj = parseObjectRef(text.substr(0, eq));
+    const std::string hex = text.substr(eq + 1);
+    if (!obj || hex.empty() || hex.size() % 2 != 0 ||
+        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return std::nullopt;
+    FlashedValue v{obj->index, obj->sub.value_or(0), {}};
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+        v.bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return v;
 }
 
 std::optional<std::string> findModel(const std::string& model, const std::string& modelsDir,
@@ -90,6 +113,10 @@ void addOptions(CLI::App& app, CommandLine& cl) {
         ->type_name("FILE");
     app.add_option("--can-interface", c.canInterface, "interface name in the candump log (default can0)")
         ->type_name("NAME");
+    app.add_option("--flashed", cl.flashed,
+                   "IDX:SUB=HEX: the object's bytes once a firmware image is programmed (what the new image "
+                   "reports, e.g. 0x5401:1=070301 for version 3.01.07); repeat for more")
+        ->type_name("IDX:SUB=HEX");
     app.add_option("--out-dir", c.node.outDir, "folder for firmware images and assembled blocks (default .)")
         ->type_name("DIR");
     app.add_option("--run-for-ms", cl.runForMs, "stop by itself after this many ms (default: run until signalled)")
@@ -153,8 +180,9 @@ void addOptions(CLI::App& app, CommandLine& cl) {
         ->type_name("MS")
         ->check(CLI::NonNegativeNumber)
         ->group(faults);
-    app.add_option("--abort", cl.aborts, "IDX[:SUB]=CODE: answer every access to the object with this abort code")
-        ->type_name("IDX[:SUB]=CODE")
+    app.add_option("--abort", cl.aborts,
+                   "IDX[:SUB]=CODE[*N]: answer every access to the object (or the first N) with this abort code")
+        ->type_name("IDX[:SUB]=CODE[*N]")
         ->group(faults);
     app.add_flag("--never-operational", c.node.neverOperational, "ignore NMT start: stay pre-operational")
         ->group(faults);
@@ -200,10 +228,19 @@ bool finishOptions(CommandLine& cl, const std::string& exeDir, std::string& erro
     for (const auto& a : cl.aborts) {
         auto rule = parseAbortRule(a);
         if (!rule) {
-            error = "--abort " + a + ": expected IDX[:SUB]=CODE, for example 0x5401:1=0x08000024";
+            error = "--abort " + a +
+                    ": expected IDX[:SUB]=CODE[*N], for example 0x5401:1=0x08000024 or 0x5408=0x08000020*3";
             return false;
         }
         c.node.aborts.push_back(*rule);
+    }
+    for (const auto& text : cl.flashed) {
+        auto value = parseFlashedValue(text);
+        if (!value) {
+            error = "--flashed " + text + ": expected IDX:SUB=HEX, for example 0x5401:1=070301";
+            return false;
+        }
+        c.node.flashed.push_back(*value);
     }
     if (cl.noErrors || !cl.errorsFile.empty() || !cl.errorEntries.empty()) {
         std::vector<ErrorEntrySpec> entries;

@@ -15,6 +15,7 @@ struct CommandLine {
     std::string model;
     std::string modelsDir;
     std::vector<std::string> aborts;
+    std::vector<std::string> flashed;
     std::string rebootInTransfer;
     std::vector<std::string> errorEntries;
     std::string errorsFile;
@@ -34,8 +35,10 @@ void addOptions(CLI::App& app, CommandLine& cl);
 // Checks and converts what CLI11 cannot; false with a message on a bad value.
 bool finishOptions(CommandLine& cl, const std::string& exeDir, std::string& error);
 
-// "0x5401:1=0x08000024" or "0x2000=0x06020000".
+// "0x5401:1=0x08000024" or "0x2000=0x06020000"; "*N" after the code: the first N accesses only.
 std::optional<AbortRule> parseAbortRule(const std::string& text);
+// "0x5401:1=070301": an object and its bytes in hex.
+std::optional<FlashedValue> parseFlashedValue(const std::string& text);
 // "0x1F50" or "0x1F50:1".
 std::optional<RebootRule> parseObjectRef(const std::string& text);
 // Finds a shipped model by name ("crane"), machine number ("5") or file name.
