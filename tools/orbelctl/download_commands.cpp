@@ -65,7 +65,10 @@ std::string clock(double seconds) {
 class ProgressDisplay {
 public:
     ProgressDisplay(const char* what, long long totalBytes)
-        : what_(what), total_(totalBytes), terminal_(isatty(fileno(output::out())) != 0) {}
+        : what_(what),
+          total_(totalBytes),
+          terminal_(isatty(fileno(output::out())) != 0),
+          startMs_(platform::tickCountMs()) {}
 
     void show(int percent) {
         const uint32_t now = platform::tickCountMs();
@@ -79,6 +82,10 @@ public:
             const double seconds = (now - firstMs_) / 1000.0;
             rate = total_ * (percent - firstPercent_) / 100.0 / seconds;
             left = rate > 0 ? total_ * (100 - percent) / 100.0 / rate : -1;
+        } else if (percent >= 100 && now > startMs_ && total_ > 0) {
+            // A small download can end before a second poll: its rate over the whole time.
+            rate = total_ / ((now - startMs_) / 1000.0);
+            left = 0;
         }
         if (terminal_) {
             char bar[21];
@@ -101,6 +108,7 @@ private:
     const char* what_;
     long long total_;
     bool terminal_;
+    uint32_t startMs_;
     bool drawn_ = false;
     int lastTenth_ = 0;
     uint32_t firstMs_ = 0;
