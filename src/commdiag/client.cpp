@@ -108,6 +108,9 @@ Client::Client(s_BOARD* board_, const std::string& driverPath_, unsigned char lo
         hooks.sync = doNothing;
         hooks.transmitPdo = doNothing;
         hooks.slaveBootUp = onSlaveBootUp;
+        // The node outlives its clients: a machine state heard in an earlier session would let
+        // this one's connection take a machine for started that it has not heard at all.
+        canopen::forgetRemoteNodes(node);
         state.version = Version{0x0301, 1};
         uint32_t revision = kRevisionNumber;
         uint32_t size = sizeof revision;

@@ -76,6 +76,7 @@ int32_t ORBEL_STDCALL ORBEL_DllDeInit() {
     // busy; nothing of a download runs any more.
     if (ORBEL_Conv* converter = ORBEL_Conv::getInstanceIfCreated()) {
         converter->forgetConnection();
+        converter->forgetRequest();
         converter->getBlockDownloadHandler().abandon();
         if (converter->isBusy()) converter->setIdle();
     }
