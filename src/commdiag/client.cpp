@@ -5,6 +5,7 @@
 #include "node_state_names.h"
 #include "transfers.h"
 
+#include "canopen/abort_codes.h"
 #include "canopen/alarm.h"
 #include "canopen/can_driver.h"
 #include "canopen/can_port.h"
@@ -124,6 +125,13 @@ Client::~Client() {
     beginShutdown();
     auto& state = libraryState();
     if (initialized.load(std::memory_order_acquire)) {
+        {
+            // A transfer cut off here would leave the machine's SDO server waiting for the rest,
+            // and it would take the next client's first frames for it. The general error code:
+            // nothing timed out and nothing was wrong with the data; the client just goes.
+            StackAccess lock;
+            canopen::abortSdoClientTransfer(node, canopen::kAbortGeneral);
+        }
         canopen::stopAlarmThread(onAlarmThreadStop);
         canopen::closeCanPort(node);
         canopen::unloadCanDriver(driverModule);

@@ -306,4 +306,31 @@ TEST_F(Downloads, ImageSizesAndDeInitInTheMiddle) {
     EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u) << "still answering";
 }
 
+// A de-init while the image is on its way: the client aborts the block download before the
+// line closes (general error), so that the machine's SDO server, which takes every frame of a
+// running block download for a segment, is free for the next client. The image is not kept.
+TEST_F(Downloads, DeInitInTheMiddleOfTheImageAbortsItsTransfer) {
+    startMachine();
+    const fs::path image = dir / "fw.hex";
+    writeFile(image, pattern(64 * 1024, 6));
+    std::string path = image.string();
+    ASSERT_EQ(ORBEL_ConvStartFirmwareDownload(path.data()), ORBEL_OK);
+    const uint32_t start = platform::tickCountMs();
+    uint8_t percent = 0;
+    while (ORBEL_ConvGetFirmwareDownloadProgress(&percent) == ORBEL_OK && percent < 2 &&
+           platform::tickCountMs() - start < 60000)
+        platform::sleepMs(10);
+    ASSERT_GE(percent, 2) << "the image is on its way";
+    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+
+    const Json record = stopMachine();
+    Json image_write;
+    for (const Json& sdo : record["sdo"])
+        if (sdo["op"] == "write" && sdo["index"] == 0x1F50) image_write = sdo;
+    ASSERT_FALSE(image_write.is_null());
+    EXPECT_EQ(image_write.value("aborted_by", ""), "client");
+    EXPECT_EQ(image_write["abort"], "0x08000000");
+    EXPECT_FALSE(fs::exists(dir / "firmware-node10.bin"));
+}
+
 }  // namespace
