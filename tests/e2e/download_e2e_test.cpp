@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "coff_writer.h"
+#include "commdiag/testing.h"
 #include "fake_clock.h"
 #include "host_session.h"
 #include "machine_link/orbel_callbacks.h"
@@ -304,6 +305,39 @@ TEST_F(Downloads, ImageSizesAndDeInitInTheMiddle) {
     ASSERT_GE(config.size(), 4u);
     EXPECT_NE(config[3], 2) << "the new session's connection attempt ends";
     EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u) << "still answering";
+}
+
+// The machine restarts into its boot loader and stays off the bus: to the converter the line is
+// silent for good from then on. The update gives up at its wait limit (cut short here) and the
+// download ends failed, as the progress export (4), the converter state and the write-block answer
+// report; the converter answers on, and a next session against a sound machine works.
+TEST_F(Downloads, MachineNotBackAfterTheRestartEndsTheDownloadReportedFailed) {
+    struct WaitLimit {
+        WaitLimit() { CommDiag::testing::setFirmwareWaitLimit(6000); }
+        ~WaitLimit() { CommDiag::testing::setFirmwareWaitLimit(0); }
+    } limit;
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet", "--out-dir", dir.string(), "--reboot-ms", "600000"}, error))
+        << error;
+    setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
+    setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
+    char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    const fs::path image = dir / "fw.hex";
+    writeFile(image, pattern(889, 8));
+    std::string path = image.string();
+    ASSERT_EQ(ORBEL_ConvStartFirmwareDownload(path.data()), ORBEL_OK);
+    follow(ORBEL_ConvGetFirmwareDownloadProgress);
+    uint8_t percent = 0;
+    EXPECT_EQ(ORBEL_ConvGetFirmwareDownloadProgress(&percent), ORBEL_FAILURE);
+    EXPECT_TRUE(ORBEL_Conv::getInstance()->isError());
+    EXPECT_EQ(poll(0x0C)[3], 3) << "the write-block answer reports the failure";
+    EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u);
+
+    ORBEL_DllDeInit();
+    sim.stop();
+    startMachine();  // connects and identifies
 }
 
 // A de-init while the image is on its way: the client aborts the block download before the
