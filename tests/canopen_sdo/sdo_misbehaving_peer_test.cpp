@@ -58,7 +58,6 @@ TEST_F(MisbehavingServer, AnswersOfTheWrongKindAreAborted) {
         {false, false, frame(kFromPeer, {0x4F, 0x00, 0x20, 0x01, 1, 0, 0, 0})},  // upload answer to a download
         {true, false, frame(kFromPeer, {0x60, 0x00, 0x20, 0x01, 0, 0, 0, 0})},   // plain answer to a block download
         {true, true, frame(kFromPeer, {0x41, 0x00, 0x20, 0x01, 9, 0, 0, 0})},    // plain answer to a block upload
-        {false, true, frame(kFromPeer, {0x4F, 0x01, 0x20, 0x01, 1, 0, 0, 0})},   // another object's answer
         {false, true, frame(kFromPeer, {0xE0, 0, 0, 0, 0, 0, 0, 0})},            // no such command
     };
     for (const auto& c : cases) {
@@ -70,6 +69,48 @@ TEST_F(MisbehavingServer, AnswersOfTheWrongKindAreAborted) {
             startWrite(20, c.block);
         bus.injectAndPump(c.answer);
         expectAbortedWith(kAbortLocalControl);
+        StackLockGuard lock;
+        resetSdoClientLine(node.get(), kPeerId, kSdoRoleClient);
+    }
+}
+
+// An initiate answer naming another object is a late one of an earlier transfer: it is let pass,
+// without an abort and without restarting the time-out, and the transfer's own answer ends it.
+TEST_F(MisbehavingServer, LateAnswersOfAnotherObjectAreLetPass) {
+    const struct {
+        bool block;
+        bool upload;
+        CanMessage late, own;
+    } cases[] = {
+        {false, true, frame(kFromPeer, {0x4F, 0x01, 0x54, 0x01, 1, 0, 0, 0}),
+         frame(kFromPeer, {0x4F, 0x00, 0x20, 0x01, 7, 0, 0, 0})},
+        {false, false, frame(kFromPeer, {0x60, 0x16, 0x10, 0x01, 0, 0, 0, 0}),
+         frame(kFromPeer, {0x60, 0x00, 0x20, 0x01, 0, 0, 0, 0})},
+        {true, false, frame(kFromPeer, {0xA0, 0x50, 0x1F, 0x01, 127, 0, 0, 0}),
+         frame(kFromPeer, {0xA0, 0x00, 0x20, 0x01, 127, 0, 0, 0})},
+        {true, true, frame(kFromPeer, {0xC2, 0x00, 0x20, 0x02, 4, 0, 0, 0}),
+         frame(kFromPeer, {0xC2, 0x00, 0x20, 0x01, 4, 0, 0, 0})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(describe(c.late));
+        Completions::nodeIds.clear();
+        if (c.upload)
+            startRead(c.block);
+        else
+            startWrite(c.block ? 20 : 4, c.block);
+        bus.injectAndPump(c.late);
+        EXPECT_TRUE(takeSent().empty()) << "no abort, nothing sent";
+        EXPECT_TRUE(Completions::nodeIds.empty());
+        bus.injectAndPump(c.own);
+        const std::vector<CanMessage> out = takeSent();
+        if (!c.block) {
+            EXPECT_EQ(kSdoFinished, node->sdo.state) << "the expedited answer ends it";
+            EXPECT_EQ(1u, Completions::nodeIds.size());
+        } else {
+            ASSERT_FALSE(out.empty()) << "the transfer goes on";
+            EXPECT_NE(0x80, out.front().data[0]);
+            EXPECT_EQ(c.upload ? kSdoBlockUploadInProgress : kSdoBlockDownloadInProgress, node->sdo.state);
+        }
         StackLockGuard lock;
         resetSdoClientLine(node.get(), kPeerId, kSdoRoleClient);
     }
