@@ -72,7 +72,7 @@ int ClientSM::connect() {
         log::line(log::kProgress, "Switching node to Operational");
         switchLocalNode(canopen::Operational, canopen::Operational, result);
     }
-    if (!abortRequested()) startRemoteNode(remainingTimeMs, result);
+    if (!abortRequested()) startRemoteNode(remainingTimeMs, result, true);
     if (!abortRequested()) {
         log::line(log::kProgress, "Stopping TCU node (if any)");
         // Node id 0 would stop every node, the machine included; the machine's own id is no TCU.

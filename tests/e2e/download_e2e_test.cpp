@@ -342,12 +342,14 @@ TEST_F(Downloads, MachineNotBackAfterTheRestartEndsTheDownloadReportedFailed) {
 
 // A de-init while the image is on its way: the client aborts the block download before the
 // line closes (general error), so that the machine's SDO server, which takes every frame of a
-// running block download for a segment, is free for the next client. The image is not kept.
-TEST_F(Downloads, DeInitInTheMiddleOfTheImageAbortsItsTransfer) {
+// running block download for a segment, is free for the next client. The machine is left in its
+// boot loader without a program; the next session reaches it there (it never becomes operational
+// now) and flashes an image again, which the machine then runs.
+TEST_F(Downloads, DeInitInTheMiddleOfTheImageLeavesAMachineTheNextSessionCanFlash) {
     startMachine();
-    const fs::path image = dir / "fw.hex";
-    writeFile(image, pattern(64 * 1024, 6));
-    std::string path = image.string();
+    const fs::path first = dir / "first.hex";
+    writeFile(first, pattern(64 * 1024, 6));
+    std::string path = first.string();
     ASSERT_EQ(ORBEL_ConvStartFirmwareDownload(path.data()), ORBEL_OK);
     const uint32_t start = platform::tickCountMs();
     uint8_t percent = 0;
@@ -357,14 +359,27 @@ TEST_F(Downloads, DeInitInTheMiddleOfTheImageAbortsItsTransfer) {
     ASSERT_GE(percent, 2) << "the image is on its way";
     ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
 
+    char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    ASSERT_EQ(exchange({0xAA, 0x03, 0xE6, 0x00, 0x00}).answer.at(3), 2);
+    ASSERT_EQ(poll(0x0F, 60000).at(3), 1) << "the machine in its boot loader is reached";
+    const fs::path second = dir / "second.hex";
+    writeFile(second, pattern(889, 9));
+    path = second.string();
+    ASSERT_EQ(ORBEL_ConvStartFirmwareDownload(path.data()), ORBEL_OK);
+    follow(ORBEL_ConvGetFirmwareDownloadProgress);
+    EXPECT_EQ(poll(0xFA, 60000).at(3), 1) << "connected again to the application and identified";
+
     const Json record = stopMachine();
-    Json image_write;
+    std::vector<Json> images;
     for (const Json& sdo : record["sdo"])
-        if (sdo["op"] == "write" && sdo["index"] == 0x1F50) image_write = sdo;
-    ASSERT_FALSE(image_write.is_null());
-    EXPECT_EQ(image_write.value("aborted_by", ""), "client");
-    EXPECT_EQ(image_write["abort"], "0x08000000");
-    EXPECT_FALSE(fs::exists(dir / "firmware-node10.bin"));
+        if (sdo["op"] == "write" && sdo["index"] == 0x1F50) images.push_back(sdo);
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[0].value("aborted_by", ""), "client");
+    EXPECT_EQ(images[0]["abort"], "0x08000000");
+    EXPECT_TRUE(images[1]["abort"].is_null());
+    EXPECT_EQ(readFile(dir / "firmware-node10.bin"), pattern(889, 9));
+    EXPECT_EQ(events(record, "firmware", "application runs"), 1);
 }
 
 }  // namespace
