@@ -193,6 +193,9 @@ protected:
     void setMachineConsumerEntry();
     uint32_t machineConsumerValue() const;
 
+    // The machine's heartbeat consumer object, which its boot loader lacks.
+    static constexpr uint16_t kHeartbeatConsumerObject = 0x1016;
+
     // The procedure ends within one poll of an abort; the limit only guards against a
     // procedure stuck on the stack lock.
     static constexpr uint32_t kConnectionJoinMs = 5000;

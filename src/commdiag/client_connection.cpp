@@ -27,7 +27,6 @@ constexpr uint32_t kConsumerTimeMs = 1000;
 // A boot loader found after the node start's budget is spent: what its check and the procedure's
 // remaining steps may take (a few SDO transfers, each ending by its 4 s time-out at the latest).
 constexpr int32_t kBootLoaderBudgetMs = 10000;
-constexpr uint16_t kHeartbeatConsumerObject = 0x1016;
 
 }  // namespace
 

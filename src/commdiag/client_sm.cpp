@@ -12,7 +12,6 @@ namespace CommDiag {
 using detail::libraryState;
 
 namespace {
-constexpr uint16_t kHeartbeatConsumerObject = 0x1016;
 constexpr uint16_t kDiagnoseSessionObject = 0x2222;
 constexpr uint32_t kDiagnoseSessionOpen = 1;
 constexpr uint16_t kConnectedProducerTimeMs = 500;
