@@ -182,7 +182,8 @@ std::vector<Fault> faultsFor(Workload w) {
 // ORBEL_FAULT_MATRIX_CELLS=TEXT runs only the cells whose "workload | fault" holds TEXT.
 // ORBEL_FAULT_MATRIX_DOWNLOADS=1 adds the firmware workload. It is not in the default run: the
 // image goes at the serial line's pace (about 45 s a 64 KiB cell, 77 s with 1 % of the frames to
-// the machine lost, done and exact), which alone would take the label past its five minutes.
+// the machine lost, 664 s with 10 %, done and exact each, the last past the cell's limit: every lost
+// segment sends the rest of its block again), which alone would take the label past five minutes.
 const std::vector<Cell>& cells() {
     static const std::vector<Cell> all = [] {
         const char* only = std::getenv("ORBEL_FAULT_MATRIX_CELLS");
