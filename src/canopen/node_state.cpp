@@ -101,4 +101,10 @@ uint8_t getNodeState(const NodeData* node, uint8_t nodeId) {
     return static_cast<uint8_t>(node->remoteStates[nodeId]);
 }
 
+void forgetRemoteNodes(NodeData* node) {
+    if (!node) return;
+    for (auto& state : node->remoteStates) state = Unknown;
+    for (auto& counter : node->guard.counters) counter = 0;
+}
+
 }  // namespace canopen

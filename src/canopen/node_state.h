@@ -27,5 +27,8 @@ void setNodeId(NodeData* node, uint8_t id);
 uint8_t getNodeId(const NodeData* node);
 // The last state heard from a remote node; Unknown for ids of 128 and above.
 uint8_t getNodeState(const NodeData* node, uint8_t nodeId);
+// Forgets every remote node state and node-guard count, as if nothing had been heard yet: what
+// one user of the node heard must not answer for the next one.
+void forgetRemoteNodes(NodeData* node);
 
 }  // namespace canopen

@@ -32,6 +32,12 @@ uint8_t resetSdoClientLine(NodeData* node, uint8_t nodeId, uint8_t role);
 // 0, or 0xFF (and 0 written) for a line other than 0, the only one.
 uint8_t getSdoRemaining(NodeData* node, uint8_t line, uint32_t* remaining);
 
+// Ends a client transfer that runs on the line with an abort to its server (`code`, on the
+// transfer's object), so that the server does not take a later client's frames for the rest of
+// it; a block segment on its way to the driver goes first. The caller is told as of any local
+// abort. Nothing happens when no client transfer runs.
+void abortSdoClientTransfer(NodeData* node, uint32_t code);
+
 // Hooks of the engine into the rest of the stack.
 // An SDO frame (0x580..0x67F) received while the node's SDO service is on; stack lock held.
 void handleSdoFrame(NodeData* node, const CanMessage* message);

@@ -6,6 +6,7 @@
 #include "sdo_engine.h"
 
 #include <cstring>
+#include <mutex>
 
 namespace canopen::sdo {
 
@@ -95,8 +96,10 @@ bool transmitOutsideLock(NodeData* node, uint32_t cobId, const uint8_t* bytes) {
     if (!maySend(node)) return false;
     const CanMessage message = dataFrame(cobId, bytes);
     CanPort* const port = node->port;
+    std::unique_lock<std::mutex> sending(node->sdo.unlockedSend);
     unlockStack();
     const uint8_t result = sendCanFrame(port, &message);
+    sending.unlock();
     lockStack();
     return result == 0;
 }

@@ -255,12 +255,27 @@ uint8_t startDownload(NodeData* node, uint8_t nodeId, uint16_t index, uint8_t su
     return sendInitiate(node, frame);
 }
 
+// The answer to an initiate request, naming an object other than this transfer's: a late answer
+// to an earlier transfer (one ended by its time-out, an abort, or a client that went while a slow
+// machine still answered). Only a block's receiver takes every frame for a segment.
+bool lateInitiateAnswer(const SdoLine& line, const uint8_t* frame) {
+    const uint8_t c = frame[0];
+    const bool initiateAnswer = is(c, ServerCommand::InitiateDownload) || is(c, ServerCommand::InitiateUpload) ||
+                                isBlock(c, ServerCommand::BlockDownload, BlockSub::Initiate) ||
+                                isBlockInitiate(c, ServerCommand::BlockUpload);
+    return initiateAnswer && line.clientWait != ClientWait::ReceivingBlock && !sameObject(line, frame);
+}
+
 }  // namespace
 
 void handleClientFrame(NodeData* node, uint8_t channel, const uint8_t* frame) {
     SdoLine& line = node->sdo;
     // Answers for a channel with no transfer of ours are late or stray: never answered.
     if (line.role != kSdoRoleClient || line.channel != channel || !inProgress(line.state)) return;
+    // Taken for this transfer's answer, it would end this transfer too, and leave this one's answer
+    // to end the next: a slow machine would never be reached again. It is let pass; this
+    // transfer's own answer or its time-out follows.
+    if (lateInitiateAnswer(line, frame)) return;
     switch (line.clientWait) {
         case ClientWait::DownloadInitiateAnswer: return onDownloadInitiateAnswer(node, frame);
         case ClientWait::DownloadSegmentAnswer: return onDownloadSegmentAnswer(node, frame);

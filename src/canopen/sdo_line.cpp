@@ -1,10 +1,12 @@
 // Keeping the node's one SDO line: its buffers, its time-out, and how a transfer ends by abort.
 #include "abort_codes.h"
 #include "node_data.h"
+#include "sdo.h"
 #include "sdo_engine.h"
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace canopen::sdo {
@@ -122,3 +124,17 @@ void abortTransfer(NodeData* node, uint32_t code) {
 }
 
 }  // namespace canopen::sdo
+
+namespace canopen {
+
+void abortSdoClientTransfer(NodeData* node, uint32_t code) {
+    if (!node) return;
+    SdoLine& line = node->sdo;
+    if (line.role != kSdoRoleClient || !sdo::inProgress(line.state)) return;
+    // Sent after the segment being handed over now: behind the abort, the server would read the
+    // segment as a request of its own.
+    std::lock_guard<std::mutex> afterSegment(line.unlockedSend);
+    sdo::abortTransfer(node, code);
+}
+
+}  // namespace canopen

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace canopen {
 
@@ -101,6 +102,10 @@ struct SdoLine : SdoTransfer {
     std::unique_ptr<uint8_t[]> heapBuffer;  // replaces data for transfers above the inline size
     uint32_t heapSize = 0;
     uint32_t inlineUsed = 0;  // bytes of `data` written since the line was freed (cleared on free)
+    // Held while a block segment is handed to the driver without the stack lock (taken with the
+    // stack lock held, let go before taking it again), so that a frame sent under the stack lock
+    // can wait for that segment to have gone.
+    std::mutex unlockedSend;
 };
 
 }  // namespace canopen

@@ -5,6 +5,7 @@
 #include "node_state_names.h"
 #include "transfers.h"
 
+#include "canopen/abort_codes.h"
 #include "canopen/alarm.h"
 #include "canopen/can_driver.h"
 #include "canopen/can_port.h"
@@ -108,6 +109,9 @@ Client::Client(s_BOARD* board_, const std::string& driverPath_, unsigned char lo
         hooks.sync = doNothing;
         hooks.transmitPdo = doNothing;
         hooks.slaveBootUp = onSlaveBootUp;
+        // The node outlives its clients: a machine state heard in an earlier session would let
+        // this one's connection take a machine for started that it has not heard at all.
+        canopen::forgetRemoteNodes(node);
         state.version = Version{0x0301, 1};
         uint32_t revision = kRevisionNumber;
         uint32_t size = sizeof revision;
@@ -121,6 +125,13 @@ Client::~Client() {
     beginShutdown();
     auto& state = libraryState();
     if (initialized.load(std::memory_order_acquire)) {
+        {
+            // A transfer cut off here would leave the machine's SDO server waiting for the rest,
+            // and it would take the next client's first frames for it. The general error code:
+            // nothing timed out and nothing was wrong with the data; the client just goes.
+            StackAccess lock;
+            canopen::abortSdoClientTransfer(node, canopen::kAbortGeneral);
+        }
         canopen::stopAlarmThread(onAlarmThreadStop);
         canopen::closeCanPort(node);
         canopen::unloadCanDriver(driverModule);

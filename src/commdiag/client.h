@@ -166,7 +166,10 @@ protected:
     void stopLocalNode();
     // Switches the local node and checks the state it ends in; false (result set) on a mismatch.
     bool switchLocalNode(uint8_t state, uint8_t expected, int& result);
-    void startRemoteNode(int32_t& remainingTimeMs, int& result);
+    // With acceptBootLoader, a machine that stays Pre_operational and turns out to run its boot
+    // loader counts as started once the budget is spent (see runsBootLoader).
+    void startRemoteNode(int32_t& remainingTimeMs, int& result, bool acceptBootLoader = false);
+    bool runsBootLoader();
     int waitWriteResult(uint8_t nodeId, uint16_t index, uint32_t value, uint32_t size, int32_t& remainingTimeMs);
     void setLocalProducerHeartbeat(uint16_t ms);
     // The outcome both procedures end with: connection state, sdoBusy, callback.
@@ -189,6 +192,9 @@ protected:
     // The local node's watch on the machine, and the machine's on the local node.
     void setMachineConsumerEntry();
     uint32_t machineConsumerValue() const;
+
+    // The machine's heartbeat consumer object, which its boot loader lacks.
+    static constexpr uint16_t kHeartbeatConsumerObject = 0x1016;
 
     // The procedure ends within one poll of an abort; the limit only guards against a
     // procedure stuck on the stack lock.

@@ -24,6 +24,9 @@ namespace {
 constexpr uint32_t kPollPeriodMs = 50;
 constexpr int kPollsPerStartCommand = 5;
 constexpr uint32_t kConsumerTimeMs = 1000;
+// A boot loader found after the node start's budget is spent: what its check and the procedure's
+// remaining steps may take (a few SDO transfers, each ending by its 4 s time-out at the latest).
+constexpr int32_t kBootLoaderBudgetMs = 10000;
 
 }  // namespace
 
@@ -63,7 +66,20 @@ bool Client::switchLocalNode(uint8_t state, uint8_t expected, int& result) {
     return false;
 }
 
-void Client::startRemoteNode(int32_t& remainingTimeMs, int& result) {
+// A machine left in its boot loader (an update cut off after its restart) stays Pre_operational
+// and ignores the start command while it has no program to start; but it serves the update's
+// objects, and a new session must reach it to flash it again. It lacks the application's heartbeat
+// consumer object, which tells it apart from an application that refuses to start.
+bool Client::runsBootLoader() {
+    if (GetNodeState(remoteNodeId, false) != canopen::Pre_operational) return false;
+    int32_t budget = kBootLoaderBudgetMs;
+    if (waitWriteResult(remoteNodeId, kHeartbeatConsumerObject, machineConsumerValue(), 4, budget) != RESULT_NO_OBJECT)
+        return false;
+    log::line(log::kAlways, "Machine stays Pre_operational without a heartbeat consumer -> Bootloader active!");
+    return true;
+}
+
+void Client::startRemoteNode(int32_t& remainingTimeMs, int& result, bool acceptBootLoader) {
     auto sendStart = [this] {
         StackAccess lock;
         canopen::sendNmtCommand(node, remoteNodeId, canopen::kNmtStart);
@@ -83,6 +99,10 @@ void Client::startRemoteNode(int32_t& remainingTimeMs, int& result) {
         remainingTimeMs -= static_cast<int32_t>(kPollPeriodMs);
         if (remainingTimeMs <= 0) {
             log::line(log::kAlways, "Starting node timed out");
+            if (acceptBootLoader && runsBootLoader()) {
+                remainingTimeMs = kBootLoaderBudgetMs;
+                return;
+            }
             result = RESULT_TIMEOUT;
             requestAbort();
         }

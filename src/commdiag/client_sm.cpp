@@ -12,7 +12,6 @@ namespace CommDiag {
 using detail::libraryState;
 
 namespace {
-constexpr uint16_t kHeartbeatConsumerObject = 0x1016;
 constexpr uint16_t kDiagnoseSessionObject = 0x2222;
 constexpr uint32_t kDiagnoseSessionOpen = 1;
 constexpr uint16_t kConnectedProducerTimeMs = 500;
@@ -72,7 +71,7 @@ int ClientSM::connect() {
         log::line(log::kProgress, "Switching node to Operational");
         switchLocalNode(canopen::Operational, canopen::Operational, result);
     }
-    if (!abortRequested()) startRemoteNode(remainingTimeMs, result);
+    if (!abortRequested()) startRemoteNode(remainingTimeMs, result, true);
     if (!abortRequested()) {
         log::line(log::kProgress, "Stopping TCU node (if any)");
         // Node id 0 would stop every node, the machine included; the machine's own id is no TCU.

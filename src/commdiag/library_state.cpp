@@ -9,6 +9,8 @@ void LibraryState::resetPendingRequests() {
     elementInfo = Client::ElementCallbackInfo();
     domainInfo = Client::DomainCallbackInfo();
     readNrInfo = Client::ReadNrElementCallbackInfo();
+    connectionInfo = Client::ConnectionInfo();
+    closeCallback = nullptr;
     sdoBusy.store(0, std::memory_order_release);
 }
 

@@ -65,6 +65,14 @@ bool ORBEL_Conv::startRequest(int32_t command, uint32_t address, uint8_t length,
     return true;
 }
 
+void ORBEL_Conv::forgetRequest() {
+    currentCommand = 0;
+    currentAddress = 0;
+    currentLength = 0;
+    currentStateByte = 0;
+    setPendingCommand(0, 0);
+}
+
 uint8_t ORBEL_Conv::getCurrentAddrLow() const {
     const uint8_t low = static_cast<uint8_t>(currentAddress & 0xFFu);
     ORBEL_Trace("%s(): current addr low: 0x%02x\n", "ORBEL_Conv::getCurrentAddrLow", low);

@@ -33,6 +33,8 @@ public:
 
     // Stores the request being served; refused while a machine request is under way.
     bool startRequest(int32_t command, uint32_t address, uint8_t length, uint8_t stateByte);
+    // Forgets it, for a de-init: the next session's answers start from none stored.
+    void forgetRequest();
     int32_t getCurrentCommand() const { return currentCommand; }
     uint32_t getCurrentAddress() const { return currentAddress; }
     uint8_t getCurrentLength() const { return currentLength; }

@@ -76,6 +76,10 @@ int32_t ORBEL_STDCALL ORBEL_DllDeInit() {
     // busy; nothing of a download runs any more.
     if (ORBEL_Conv* converter = ORBEL_Conv::getInstanceIfCreated()) {
         converter->forgetConnection();
+        // The next session may face another machine (or this one with new firmware): its 0xFA
+        // reads version and type afresh instead of answering with this machine's.
+        converter->forgetSoftware();
+        converter->forgetRequest();
         converter->getBlockDownloadHandler().abandon();
         if (converter->isBusy()) converter->setIdle();
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "coff_writer.h"
+#include "commdiag/testing.h"
 #include "fake_clock.h"
 #include "host_session.h"
 #include "machine_link/orbel_callbacks.h"
@@ -284,13 +285,88 @@ TEST_F(Downloads, ImageSizesAndDeInitInTheMiddle) {
     char port[] = "\\\\.\\COM1";
     ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
     // Where the de-init came after the update's restart, the machine waits in its boot loader for
-    // an image and never becomes operational; either way the new session's attempt must end.
+    // an image and never becomes operational; the new session reaches it either way.
     const auto started = exchange({0xAA, 0x03, 0xE6, 0x00, 0x00}).answer;
     ASSERT_GE(started.size(), 4u);
     const auto config = poll(0x0F, 60000);
     ASSERT_GE(config.size(), 4u);
-    EXPECT_NE(config[3], 2) << "the new session's connection attempt ends";
+    EXPECT_EQ(config[3], 1) << "the new session connects";
     EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u) << "still answering";
+}
+
+// The machine restarts into its boot loader and stays off the bus: to the converter the line is
+// silent for good from then on. The update gives up at its wait limit (cut short here) and the
+// download ends failed, as the progress export (4), the converter state and the write-block answer
+// report; the converter answers on, and a next session against a sound machine works.
+TEST_F(Downloads, MachineNotBackAfterTheRestartEndsTheDownloadReportedFailed) {
+    struct WaitLimit {
+        WaitLimit() { CommDiag::testing::setFirmwareWaitLimit(6000); }
+        ~WaitLimit() { CommDiag::testing::setFirmwareWaitLimit(0); }
+    } limit;
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", "crane", "--quiet", "--out-dir", dir.string(), "--reboot-ms", "600000"}, error))
+        << error;
+    setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
+    setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
+    char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    const fs::path image = dir / "fw.hex";
+    writeFile(image, pattern(889, 8));
+    std::string path = image.string();
+    ASSERT_EQ(ORBEL_ConvStartFirmwareDownload(path.data()), ORBEL_OK);
+    follow(ORBEL_ConvGetFirmwareDownloadProgress);
+    uint8_t percent = 0;
+    EXPECT_EQ(ORBEL_ConvGetFirmwareDownloadProgress(&percent), ORBEL_FAILURE);
+    EXPECT_TRUE(ORBEL_Conv::getInstance()->isError());
+    EXPECT_EQ(poll(0x0C)[3], 3) << "the write-block answer reports the failure";
+    EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u);
+
+    ORBEL_DllDeInit();
+    sim.stop();
+    startMachine();  // connects and identifies
+}
+
+// A de-init while the image is on its way: the client aborts the block download before the
+// line closes (general error), so that the machine's SDO server, which takes every frame of a
+// running block download for a segment, is free for the next client. The machine is left in its
+// boot loader without a program; the next session reaches it there (it never becomes operational
+// now) and flashes an image again, which the machine then runs.
+TEST_F(Downloads, DeInitInTheMiddleOfTheImageLeavesAMachineTheNextSessionCanFlash) {
+    startMachine();
+    const fs::path first = dir / "first.hex";
+    writeFile(first, pattern(64 * 1024, 6));
+    std::string path = first.string();
+    ASSERT_EQ(ORBEL_ConvStartFirmwareDownload(path.data()), ORBEL_OK);
+    const uint32_t start = platform::tickCountMs();
+    uint8_t percent = 0;
+    while (ORBEL_ConvGetFirmwareDownloadProgress(&percent) == ORBEL_OK && percent < 2 &&
+           platform::tickCountMs() - start < 60000)
+        platform::sleepMs(10);
+    ASSERT_GE(percent, 2) << "the image is on its way";
+    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+
+    char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    ASSERT_EQ(exchange({0xAA, 0x03, 0xE6, 0x00, 0x00}).answer.at(3), 2);
+    ASSERT_EQ(poll(0x0F, 60000).at(3), 1) << "the machine in its boot loader is reached";
+    const fs::path second = dir / "second.hex";
+    writeFile(second, pattern(889, 9));
+    path = second.string();
+    ASSERT_EQ(ORBEL_ConvStartFirmwareDownload(path.data()), ORBEL_OK);
+    follow(ORBEL_ConvGetFirmwareDownloadProgress);
+    EXPECT_EQ(poll(0xFA, 60000).at(3), 1) << "connected again to the application and identified";
+
+    const Json record = stopMachine();
+    std::vector<Json> images;
+    for (const Json& sdo : record["sdo"])
+        if (sdo["op"] == "write" && sdo["index"] == 0x1F50) images.push_back(sdo);
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[0].value("aborted_by", ""), "client");
+    EXPECT_EQ(images[0]["abort"], "0x08000000");
+    EXPECT_TRUE(images[1]["abort"].is_null());
+    EXPECT_EQ(readFile(dir / "firmware-node10.bin"), pattern(889, 9));
+    EXPECT_EQ(events(record, "firmware", "application runs"), 1);
 }
 
 }  // namespace

@@ -403,6 +403,32 @@ TEST_F(MachineData, TheListSurvivesAReconnection) {
     EXPECT_EQ(ORBEL_Conv::getInstance()->getParameterHandler().parameterCount(0), 15u) << "what loaded stays loaded";
 }
 
+// One host process, three sessions, none inheriting from the one before. The second, against
+// another model, identifies that machine and has no read request stored (the first session's read
+// is not answered again). The third, against a machine that never starts, must wait for that
+// machine's own word (the second session's "operational" would connect it at once).
+TEST_F(MachineData, NewSessionsInheritNoMachineStateAndNoRequest) {
+    startMachine("crane");
+    loadDescription();
+    connect();
+    EXPECT_EQ(readBlock(19, 1, false).data().size(), 2u);
+    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+    sim.stop();
+
+    startMachine("wren");
+    connect();
+    const Bytes id = exchange(package(0xFB, {})).answer;
+    ASSERT_EQ(id.size(), 26u);
+    EXPECT_EQ(id[7], 0x08) << "the wren's machine number, not the crane's";
+    EXPECT_EQ(stateOf(exchange(package(0x08, {})).answer), 3) << "no read request stored in this session";
+    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+    sim.stop();
+
+    startMachine("crane", {"--never-operational"});
+    ASSERT_EQ(stateOf(exchange(package(0xE6, {})).answer), 2);
+    EXPECT_EQ(stateOf(poll(package(0x0F, {}))), 3) << "a machine never started is not connected";
+}
+
 TEST_F(MachineData, AFailedConnectionStartDropsTheList) {
     startMachine("crane", {"--never-operational"});
     loadDescription();

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "machine_sim_test.h"
 #include "orbel_dll/orbel_dll.h"
 #include "platform/clock.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -148,13 +151,31 @@ TEST_F(MachineLink, AMachineFallingSilentAfterConnectingDoesNotWedgeTheConverter
     EXPECT_EQ(exchange({0xAA, 0x03, 0x01, 0x00, 0x00}).answer.size(), 9u);
 }
 
-// A de-init while a version read waits for the machine's answer: the new session is served.
+// A de-init while a version read waits for the machine's answer: the new session is served. The
+// test follows events, not time: the de-init comes once the twin has served the read (its answer
+// then held back on the line), and the new session's steps end by the converter's answers.
 TEST_F(MachineLink, DeInitWithAReadInFlightLeavesTheNextSessionServed) {
-    startMachine("crane", {"--delay-answers-ms", "700"});
-    ASSERT_EQ(poll(0xE6)[3], 1);
-    ASSERT_EQ(exchange({0xAA, 0x03, 0xFA, 0x00, 0x00}).answer[3], 2) << "version read in flight";
-    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+    orbeltest::TempDir dir;
+    const std::string log = dir.path() + "/machine-sim.log";
+    std::string error;
+    ASSERT_TRUE(sim.start({"--model", "crane", "-v", "--delay-answers-ms", "1500"}, error, log)) << error;
+    setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
+    setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
     char port[] = "\\\\.\\COM1";
+    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    ASSERT_EQ(poll(0xE6)[3], 1);
+    auto served = [&log](const std::string& text) {
+        std::ifstream in(log);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str().find(text) != std::string::npos;
+    };
+    ASSERT_EQ(exchange({0xAA, 0x03, 0xFA, 0x00, 0x00}).answer[3], 2);
+    const uint32_t start = platform::tickCountMs();
+    while (!served("SDO read 5401:01") && platform::tickCountMs() - start < 20000) platform::sleepMs(5);
+    ASSERT_TRUE(served("SDO read 5401:01")) << "version read served, its answer on its way";
+    ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
+
     ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
     EXPECT_EQ(poll(0xE6, 30000)[3], 1) << "the converter left busy with the client that went";
     EXPECT_EQ(poll(0xFA, 30000)[3], 1);
