@@ -306,10 +306,8 @@ TEST_F(Downloads, MachineNotBackAfterTheRestartEndsTheDownloadReportedFailed) {
     std::string error;
     ASSERT_TRUE(sim.start({"--model", "crane", "--quiet", "--out-dir", dir.string(), "--reboot-ms", "600000"}, error))
         << error;
-    setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
-    setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
-    char port[] = "\\\\.\\COM1";
-    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    sim.serveCom1();
+    ASSERT_EQ(orbeltest::initOnCom1(), ORBEL_OK);
     ASSERT_EQ(poll(0xE6)[3], 1);
     const fs::path image = dir / "fw.hex";
     writeFile(image, pattern(889, 8));

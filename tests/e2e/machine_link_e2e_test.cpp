@@ -159,10 +159,8 @@ TEST_F(MachineLink, DeInitWithAReadInFlightLeavesTheNextSessionServed) {
     const std::string log = dir.path() + "/machine-sim.log";
     std::string error;
     ASSERT_TRUE(sim.start({"--model", "crane", "-v", "--delay-answers-ms", "1500"}, error, log)) << error;
-    setenv("SERICAN_COM1", sim.ptyPath().c_str(), 1);
-    setenv("ORBEL_CAN_DRIVER", (MachineSimProcess::binDir() + "/libserican.so").c_str(), 1);
-    char port[] = "\\\\.\\COM1";
-    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    sim.serveCom1();
+    ASSERT_EQ(orbeltest::initOnCom1(), ORBEL_OK);
     ASSERT_EQ(poll(0xE6)[3], 1);
     auto served = [&log](const std::string& text) {
         std::ifstream in(log);
@@ -176,7 +174,7 @@ TEST_F(MachineLink, DeInitWithAReadInFlightLeavesTheNextSessionServed) {
     ASSERT_TRUE(served("SDO read 5401:01")) << "version read served, its answer on its way";
     ASSERT_EQ(ORBEL_DllDeInit(), ORBEL_OK);
 
-    ASSERT_EQ(ORBEL_DllInit(port), ORBEL_OK);
+    ASSERT_EQ(orbeltest::initOnCom1(), ORBEL_OK);
     EXPECT_EQ(poll(0xE6, 30000)[3], 1) << "the converter left busy with the client that went";
     EXPECT_EQ(poll(0xFA, 30000)[3], 1);
 }

@@ -89,29 +89,13 @@ const char* nameOf(Workload w) {
 struct Fault {
     const char* name;
     std::vector<std::string> simArgs;
-    Outcome knownOutcome = Outcome::Done;  // a converter fault not yet mended gives this instead
-    bool timed = false;                    // a line fault: a data workload runs into its beginning
+    bool timed = false;  // a line fault: a data workload runs into its beginning
 };
 
 struct Cell {
     Workload workload;
     Fault fault;
 };
-
-// Converter faults known and reported, not yet mended. Their cells show the outcome as known and
-// do not fail the test; remove an entry once its fault is mended.
-//  - a connection started right after ORBEL_DllInit can be cut off by the alarm thread's start,
-//    which sets the local node to Initialisation and frees the running SDO line (connection
-//    failed within milliseconds, "Node did not respond in time"); the host's second attempt
-//    connects, but the next identification can then stay busy.
-constexpr const char* kKnownNextSessionFault = "identification still busy";
-
-// A next session broken by the known fault above, and only by it.
-bool knownNextSessionFault(const CellResult& r) {
-    const char* next = std::strstr(r.detail, "next session: ");
-    return r.outcome == Outcome::NextSessionBroken && next != nullptr &&
-           std::strstr(next, kKnownNextSessionFault) != nullptr;
-}
 
 // The faults machine-sim injects, each workload with its own aborts (one at each step of the
 // workload's SDO chain) and its own transfer to reboot in. Connecting meets the line faults from
@@ -122,7 +106,7 @@ std::vector<Fault> faultsFor(Workload w) {
     const std::string silentAt = data ? at : "150";
     auto line = [&](const char* name, std::vector<std::string> args) {
         args.insert(args.end(), {"--faults-after-ms", at});
-        return Fault{name, std::move(args), Outcome::Done, data};
+        return Fault{name, std::move(args), data};
     };
     std::vector<Fault> all = {
         {"none", {}},
@@ -594,20 +578,17 @@ TEST(FaultMatrix, EveryWorkloadWithEveryFault) {
 
     std::printf("\n%-18s | %-24s | %s\n", "workload", "fault", "outcome (time taken)");
     std::printf("%s\n", std::string(90, '-').c_str());
-    auto known = [](const CellResult& r, const Fault& f) {
-        return r.outcome != Outcome::Done && (r.outcome == f.knownOutcome || knownNextSessionFault(r));
-    };
     for (std::size_t i = 0; i < count; ++i) {
         const CellResult& r = results[i];
         const Cell& c = cells()[i];
-        std::printf("%-18s | %-24s | %s (%.1f s)%s%s%s\n", nameOf(c.workload), c.fault.name, nameOf(r.outcome),
-                    r.elapsedMs / 1000.0, r.detail[0] ? ": " : "", r.detail, known(r, c.fault) ? " [known fault]" : "");
+        std::printf("%-18s | %-24s | %s (%.1f s)%s%s\n", nameOf(c.workload), c.fault.name, nameOf(r.outcome),
+                    r.elapsedMs / 1000.0, r.detail[0] ? ": " : "", r.detail);
     }
     std::fflush(stdout);
     for (std::size_t i = 0; i < count; ++i) {
         const CellResult& r = results[i];
         const Cell& c = cells()[i];
-        EXPECT_TRUE(acceptable(r.outcome) || known(r, c.fault))
+        EXPECT_TRUE(acceptable(r.outcome))
             << nameOf(c.workload) << ", " << c.fault.name << ": " << nameOf(r.outcome) << " " << r.detail;
         if (c.fault.simArgs.empty()) {
             EXPECT_EQ(r.outcome, Outcome::Done) << nameOf(c.workload) << ": without a fault the workload must end done";
