@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -28,14 +27,7 @@ namespace {
 std::atomic<bool> interrupted{false};
 std::atomic<bool> following{false};  // a download's progress is being followed
 
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(output::out(), format, args);
-    va_end(args);
-    std::fflush(output::out());
-}
+using output::say;
 
 std::vector<char> cString(const std::string& text) {
     std::vector<char> s(text.begin(), text.end());

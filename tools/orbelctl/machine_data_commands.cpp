@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -24,14 +23,7 @@ constexpr uint32_t kFamilyCountersAddr = 110;
 constexpr uint8_t kTestMode = 0x40;
 constexpr uint32_t kNumberSize = 13;
 
-void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void print(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(output::out(), format, args);
-    va_end(args);
-    std::fflush(output::out());
-}
+using output::say;
 
 std::string jsonString(const std::string& text) {
     std::string s = "\"";
@@ -70,7 +62,7 @@ public:
         if (int r = check(what, a, "read")) return r;
         if (int r = poll(what, 0x1E, a)) return r;
         if (a.bytes.size() < 8u + length) {
-            print("%s: short answer\n", what);
+            say("%s: short answer\n", what);
             return kRefused;
         }
         data.assign(a.bytes.begin() + 8, a.bytes.begin() + 8 + length);
@@ -108,7 +100,7 @@ public:
         bool timedOut = false;
         answer = s_.link->poll(HostLink::package(command, 0, data), timedOut);
         if (timedOut) {
-            print("%s: no answer from the machine within %.0f s (converter still busy)\n", what, s_.timeoutSeconds);
+            say("%s: no answer from the machine within %.0f s (converter still busy)\n", what, s_.timeoutSeconds);
             return kTimedOut;
         }
         return check(what, answer, "answer");
@@ -119,12 +111,12 @@ private:
     static uint8_t hi(uint32_t v) { return static_cast<uint8_t>(v >> 8); }
     int check(const char* what, const Answer& a, const char* step) {
         if (a.empty()) {
-            print("%s: the converter gave no answer\n", what);
+            say("%s: the converter gave no answer\n", what);
             return kRefused;
         }
         if (a.state() == 1 || a.state() == 2) return kOk;
-        print("%s: %s %s (connect first, in the same session; see the converter's trace)\n", what, step,
-              answer_decoder::stateName(a.state()).c_str());
+        say("%s: %s %s (connect first, in the same session; see the converter's trace)\n", what, step,
+            answer_decoder::stateName(a.state()).c_str());
         return kRefused;
     }
     MachineDataSession& s_;
@@ -159,15 +151,15 @@ int commandParams(MachineDataSession& s, const std::vector<std::string>& files, 
         std::vector<char> path(file.begin(), file.end());
         path.push_back('\0');
         if (s.library->ConvAddParameterDescription(path.data(), 0) != 0 || !readDescriptionFile(file, s.parameters)) {
-            print("params: cannot load %s (see the converter's trace)\n", file.c_str());
+            say("params: cannot load %s (see the converter's trace)\n", file.c_str());
             return kRefused;
         }
     }
     Requests requests(s);
     std::string json = "[";
     if (!s.json)
-        print("%-6s %-24s %7s %-11s %4s%s\n", "number", "name", "address", "object:sub", "size",
-              read ? "  value        hex" : "");
+        say("%-6s %-24s %7s %-11s %4s%s\n", "number", "name", "address", "object:sub", "size",
+            read ? "  value        hex" : "");
     for (const auto& entry : s.parameters) {
         const ParameterInfo& p = entry.second;
         char object[16];
@@ -188,18 +180,18 @@ int commandParams(MachineDataSession& s, const std::vector<std::string>& files, 
                 json += ", \"value\": " + std::to_string(value) + ", \"hex\": " + jsonString(hexValue(raw, p.size));
             json += "}";
         } else {
-            print("%-6d %-24s %7u %-11s %4u", p.number, p.name.c_str(), p.address, object, p.size);
-            if (read) print("  %-12lld %s", value, hexValue(raw, p.size).c_str());
-            print("\n");
+            say("%-6d %-24s %7u %-11s %4u", p.number, p.name.c_str(), p.address, object, p.size);
+            if (read) say("  %-12lld %s", value, hexValue(raw, p.size).c_str());
+            say("\n");
         }
     }
-    if (s.json) print("%s\n]\n", json.c_str());
+    if (s.json) say("%s\n]\n", json.c_str());
     return kOk;
 }
 
 int commandSet(MachineDataSession& s, const std::vector<std::string>& assignments) {
     if (s.parameters.empty()) {
-        print("set: load the description files first, in the same session (params FILE...)\n");
+        say("set: load the description files first, in the same session (params FILE...)\n");
         return kUsage;
     }
     Requests requests(s);
@@ -207,7 +199,7 @@ int commandSet(MachineDataSession& s, const std::vector<std::string>& assignment
         const auto eq = a.find('=');
         long long value = 0;
         if (eq == std::string::npos || !parseNumber(a.substr(eq + 1), value)) {
-            print("set: %s: expected NAME_OR_NUMBER=VALUE\n", a.c_str());
+            say("set: %s: expected NAME_OR_NUMBER=VALUE\n", a.c_str());
             return kUsage;
         }
         const std::string key = a.substr(0, eq);
@@ -218,22 +210,22 @@ int commandSet(MachineDataSession& s, const std::vector<std::string>& assignment
             if ((byNumber && entry.second.number == number) || (!byNumber && entry.second.name == key))
                 found = &entry.second;
         if (found == nullptr) {
-            print("set: no parameter %s in the description files\n", key.c_str());
+            say("set: no parameter %s in the description files\n", key.c_str());
             return kUsage;
         }
         const long long bits = 8LL * found->size;
         const long long low = found->isSigned() ? -(1LL << (bits - 1)) : 0;
         const long long high = found->isSigned() ? (1LL << (bits - 1)) - 1 : (1LL << bits) - 1;
         if (value < low || value > high) {
-            print("set: %s: %lld is outside %lld..%lld\n", key.c_str(), value, low, high);
+            say("set: %s: %lld is outside %lld..%lld\n", key.c_str(), value, low, high);
             return kUsage;
         }
         std::vector<uint8_t> bytes;
         for (uint32_t k = 0; k < found->size; ++k) bytes.push_back(static_cast<uint8_t>(value >> (8 * k)));
         if (int r = requests.write("set", found->address, bytes)) return r;
-        if (!s.json) print("set: %s (%d) = %lld\n", found->name.c_str(), found->number, value);
+        if (!s.json) say("set: %s (%d) = %lld\n", found->name.c_str(), found->number, value);
     }
-    if (s.json) print("{\"written\": %u}\n", static_cast<unsigned>(assignments.size()));
+    if (s.json) say("{\"written\": %u}\n", static_cast<unsigned>(assignments.size()));
     return kOk;
 }
 
@@ -244,14 +236,14 @@ int commandErrors(MachineDataSession& s, bool clear) {
     const uint32_t archive = kestrel ? 336 : 288;
     if (clear) {
         if (int r = requests.write("clear-errors", archive, {0, 0})) return r;
-        print(s.json ? "{\"cleared\": true}\n" : "clear-errors: error memory cleared\n");
+        say(s.json ? "{\"cleared\": true}\n" : "clear-errors: error memory cleared\n");
         return kOk;
     }
     const uint8_t length = kestrel ? 176 : 81;  // the archive's range: a marker and 5-byte records
     std::vector<uint8_t> data;
     if (int r = requests.read("errors", archive, length, data)) return r;
     std::string json = "[";
-    if (!s.json) print("%-6s %s\n", "error", "time (h:mm)");
+    if (!s.json) say("%-6s %s\n", "error", "time (h:mm)");
     for (size_t p = 1; p + 5 <= data.size(); p += 5) {
         if (data[p] == 0 && data[p + 2] == 0 && data[p + 3] == 0 && data[p + 4] == 0) break;  // no more entries
         const uint32_t minutes = data[p + 2] + 60u * (data[p + 3] + 256u * data[p + 4]);
@@ -260,9 +252,9 @@ int commandErrors(MachineDataSession& s, bool clear) {
             json += (json.size() > 1 ? ", " : "") + std::string("{\"error\": ") + std::to_string(data[p]) +
                     ", \"time\": " + jsonString(time) + ", \"minutes\": " + std::to_string(minutes) + "}";
         else
-            print("%-6u %s\n", data[p], time.c_str());
+            say("%-6u %s\n", data[p], time.c_str());
     }
-    if (s.json) print("%s]\n", json.c_str());
+    if (s.json) say("%s]\n", json.c_str());
     return kOk;
 }
 
@@ -283,16 +275,16 @@ int commandHours(MachineDataSession& s) {
                 {std::to_string(c + 1), d[4 * c] + 60u * (d[4 * c + 1] + 60u * (d[4 * c + 2] + 256u * d[4 * c + 3]))});
     }
     std::string json = "[";
-    if (!s.json) print("%-8s %s\n", "counter", "hours (h:mm:ss)");
+    if (!s.json) say("%-8s %s\n", "counter", "hours (h:mm:ss)");
     for (const auto& c : counters) {
         if (s.json)
             json += (json.size() > 1 ? ", " : "") + std::string("{\"counter\": ") + jsonString(c.first) +
                     ", \"seconds\": " + std::to_string(c.second) +
                     ", \"time\": " + jsonString(hoursText(c.second, true)) + "}";
         else
-            print("%-8s %s\n", c.first.c_str(), hoursText(c.second, true).c_str());
+            say("%-8s %s\n", c.first.c_str(), hoursText(c.second, true).c_str());
     }
-    if (s.json) print("%s]\n", json.c_str());
+    if (s.json) say("%s]\n", json.c_str());
     return kOk;
 }
 
@@ -300,7 +292,7 @@ int commandNumber(MachineDataSession& s, const char* what, uint32_t address, con
     Requests requests(s);
     if (!newValue.empty()) {
         if (newValue.size() > kNumberSize) {
-            print("%s: at most %u characters\n", what, kNumberSize);
+            say("%s: at most %u characters\n", what, kNumberSize);
             return kUsage;
         }
         if (int r = requests.write(what, address, std::vector<uint8_t>(newValue.begin(), newValue.end()))) return r;
@@ -311,9 +303,9 @@ int commandNumber(MachineDataSession& s, const char* what, uint32_t address, con
     for (uint8_t b : d)
         if (b != 0) text += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '.';
     if (s.json)
-        print("{\"%s\": %s, \"hex\": \"%s\"}\n", what, jsonString(text).c_str(), answer_decoder::hex(d).c_str());
+        say("{\"%s\": %s, \"hex\": \"%s\"}\n", what, jsonString(text).c_str(), answer_decoder::hex(d).c_str());
     else
-        print("%s: %s (%s)\n", what, text.c_str(), answer_decoder::hex(d).c_str());
+        say("%s: %s (%s)\n", what, text.c_str(), answer_decoder::hex(d).c_str());
     return kOk;
 }
 
@@ -321,9 +313,9 @@ int commandRead(MachineDataSession& s, long long address, long long length) {
     std::vector<uint8_t> d;
     if (int r = Requests(s).read("read", static_cast<uint32_t>(address), static_cast<uint8_t>(length), d)) return r;
     if (s.json)
-        print("{\"address\": %lld, \"bytes\": \"%s\"}\n", address, answer_decoder::hex(d).c_str());
+        say("{\"address\": %lld, \"bytes\": \"%s\"}\n", address, answer_decoder::hex(d).c_str());
     else
-        print("%lld: %s\n", address, answer_decoder::hex(d).c_str());
+        say("%lld: %s\n", address, answer_decoder::hex(d).c_str());
     return kOk;
 }
 
@@ -331,11 +323,11 @@ int commandWrite(MachineDataSession& s, long long address, const std::vector<std
     std::vector<uint8_t> bytes;
     std::string error;
     if (!answer_decoder::parseHex(words, bytes, error) || bytes.size() > 255) {
-        print("write: %s\n", error.empty() ? "at most 255 bytes" : error.c_str());
+        say("write: %s\n", error.empty() ? "at most 255 bytes" : error.c_str());
         return kUsage;
     }
     if (int r = Requests(s).write("write", static_cast<uint32_t>(address), bytes)) return r;
-    print(s.json ? "{\"written\": %u}\n" : "write: %u bytes written\n", static_cast<unsigned>(bytes.size()));
+    say(s.json ? "{\"written\": %u}\n" : "write: %u bytes written\n", static_cast<unsigned>(bytes.size()));
     return kOk;
 }
 
@@ -343,12 +335,12 @@ int commandTest(MachineDataSession& s, long long value) {
     Requests requests(s);
     Answer a = s.link->exchange(HostLink::package(0x0D, 0, {kCommandAddr, 2, kTestMode, static_cast<uint8_t>(value)}));
     if (a.state() != 1) {
-        print("test-command: test mode refused (%s)\n", answer_decoder::stateName(a.state()).c_str());
+        say("test-command: test mode refused (%s)\n", answer_decoder::stateName(a.state()).c_str());
         return kRefused;
     }
     // The first answer request after the mode switch runs the command; the next ones report it.
     if (int r = requests.poll("test-command", 0x0C, a)) return r;
-    print(s.json ? "{\"command\": %lld, \"done\": true}\n" : "test-command: command %lld done\n", value);
+    say(s.json ? "{\"command\": %lld, \"done\": true}\n" : "test-command: command %lld done\n", value);
     return kOk;
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -36,14 +35,7 @@ struct Options {
     std::string script;
 };
 
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(output::out(), format, args);
-    va_end(args);
-    std::fflush(output::out());
-}
+using output::say;
 
 std::string defaultLibraryPath() {
     const std::string dir = platform::directoryOf(platform::executablePath());

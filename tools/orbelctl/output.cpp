@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #if defined(_WIN32)
@@ -33,5 +34,13 @@ void init(bool quiet) {
 }
 
 FILE* out() { return stream; }
+
+void say(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stream, format, args);
+    va_end(args);
+    std::fflush(stream);
+}
 
 }  // namespace output

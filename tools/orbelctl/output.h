@@ -8,5 +8,7 @@ namespace output {
 
 void init(bool quiet);
 FILE* out();
+// printf to out(), flushed at once so that orbelctl's lines keep their place among the trace's.
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace output
